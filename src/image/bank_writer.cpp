@@ -1,0 +1,79 @@
+#include "image/bank_writer.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace bankstitcher {
+
+Status report_write_failure() {
+    std::printf("Failed to write outfile, code %d\n", errno);
+    return kStatusWriteFailed;
+}
+
+Status write_bank(ImageWriter& image) {
+    if (std::fwrite(image.bank, 1, kBankSize, image.output) != kBankSize) {
+        return report_write_failure();
+    }
+    return kStatusOk;
+}
+
+Status write_program_bank(ImageWriter& image, std::FILE* program) {
+    std::memset(image.bank, 0, kBankSize);
+    std::fread(image.bank, 1, kBankSize, program);
+    // One byte more tells a file of exactly one bank from a longer one.
+    const int extra = std::fgetc(program);
+    if (std::ferror(program)) {
+        const int code = errno;
+        std::fclose(program);
+        std::printf("Failed to read program file, code %d\n", code);
+        return kStatusReadFailed;
+    }
+    if (extra != EOF) {
+        std::printf("Warning - program file may be too large - only %d bytes read!\n",
+                    static_cast<int>(kBankSize));
+    }
+    std::fclose(program);
+
+    std::memcpy(image.header, image.bank, kHeaderSize);
+    const Status status = write_bank(image);
+    image.address = kFirstDataAddress;
+    image.page = kFirstDataPage;
+    return status;
+}
+
+Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
+    std::printf("- starting address %X (page >%04X)\n",
+                static_cast<unsigned>(image.address), image.page);
+    while (!std::feof(data)) {
+        std::memset(image.bank, 0, kBankSize);
+        std::memcpy(image.bank, image.header, kHeaderSize);
+        const std::size_t got = std::fread(image.bank + kHeaderSize, 1, kDataAreaSize, data);
+        if (std::ferror(data)) {
+            std::printf("Failed to read data file %s, code %d\n", path, errno);
+            return kStatusReadFailed;
+        }
+        // A read that exactly consumed the file leaves EOF unset; the next
+        // read yields nothing and must not produce a bank of zeros.
+        if (got == 0) {
+            break;
+        }
+        if (image.address >= kMaxImageSize) {
+            std::printf("Failed to append data file %s, image would exceed 1GB\n", path);
+            return kStatusImageTooLarge;
+        }
+        const Status status = write_bank(image);
+        if (status != kStatusOk) {
+            return status;
+        }
+        image.page += kPageStep;
+        image.address += static_cast<std::int32_t>(kBankSize);
+    }
+    return kStatusOk;
+}
+
+void report_data_file_end(const ImageWriter& image) {
+    std::printf("- ending address %X (page >%04X)\n",
+                static_cast<unsigned>(image.address), image.page);
+}
+
+}  // namespace bankstitcher

@@ -1,0 +1,42 @@
+// The cartridge image: bank sizes, the run's exit statuses and the image
+// writer record that the bank writer and the padder share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace bankstitcher {
+
+constexpr std::size_t kBankSize = 8192;
+constexpr std::size_t kHeaderSize = 128;                   // startup header
+constexpr std::size_t kDataAreaSize = kBankSize - kHeaderSize;  // 8064
+constexpr std::int32_t kFirstDataAddress = 0x2000;         // after bank 0
+constexpr std::uint32_t kFirstDataPage = 0x6002;           // page of bank 1
+constexpr std::uint32_t kPageStep = 2;
+// The image never grows past 131072 banks, so addresses and padded sizes
+// stay far inside a signed 32-bit value.
+constexpr std::int32_t kMaxImageSize = 1 << 30;
+
+// Process exit statuses, one for each way a run can end.
+enum Status : int {
+    kStatusOk = 0,
+    kStatusUsage = -1,
+    kStatusOutputOpenFailed = 1,
+    kStatusProgramOpenFailed = 2,
+    kStatusDataOpenFailed = 3,
+    kStatusReadFailed = 4,
+    kStatusWriteFailed = 5,
+    kStatusImageTooLarge = 6,
+};
+
+// Everything one run writes the image with; it lives for the whole run.
+struct ImageWriter {
+    std::FILE* output;
+    unsigned char bank[kBankSize];       // the bank being built
+    unsigned char header[kHeaderSize];   // bytes 0..127 of bank 0
+    std::int32_t address;                // image offset of the next data bank
+    std::uint32_t page;                  // page of the bank at `address`
+};
+
+}  // namespace bankstitcher

@@ -1,0 +1,102 @@
+#include "run.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "image/bank_writer.h"
+#include "image/image.h"
+#include "image/padder.h"
+#include "same_file.h"
+
+namespace bankstitcher {
+namespace {
+
+// Prints the usage text; it names the tool by its fixed name.
+void print_usage() {
+    std::printf("bankstitcher <outfile> <program> <data1> <data2> <data3> ...\n");
+    std::printf("Program is padded to 8k, then banks are appended.\n");
+    std::printf("First 128 bytes of program is copied to each bank\n");
+    std::printf("to handle startup.\n");
+}
+
+// Returns the first input (program, then data files) that is the output
+// file itself, or nullptr when none is.
+const char* input_that_is_output(int argc, char** argv) {
+    for (int i = 2; i < argc; ++i) {
+        if (is_same_regular_file(argv[1], argv[i])) {
+            return argv[i];
+        }
+    }
+    return nullptr;
+}
+
+// Closes the finished output; a failed final flush is a failed write.
+Status close_output(std::FILE* output) {
+    if (std::fclose(output) != 0) {
+        return report_write_failure();
+    }
+    return kStatusOk;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    if (argc < 4) {
+        print_usage();
+        return kStatusUsage;
+    }
+    const char* out_path = argv[1];
+
+    // Truncating the output would destroy an input before it is read.
+    if (const char* input = input_that_is_output(argc, argv)) {
+        std::printf("Failed to open outfile, it is also the input file %s\n", input);
+        return kStatusOutputOpenFailed;
+    }
+
+    // The image writer is large; it lives for the whole run, like the streams.
+    static ImageWriter image;
+    image.output = std::fopen(out_path, "wb");
+    if (image.output == nullptr) {
+        std::printf("Failed to open outfile, code %d\n", errno);
+        return kStatusOutputOpenFailed;
+    }
+
+    std::FILE* program = std::fopen(argv[2], "rb");
+    if (program == nullptr) {
+        std::printf("Failed to open program file, code %d\n", errno);
+        return kStatusProgramOpenFailed;
+    }
+    Status status = write_program_bank(image, program);
+    if (status != kStatusOk) {
+        return status;
+    }
+
+    for (int i = 3; i < argc; ++i) {
+        const char* path = argv[i];
+        std::FILE* data = std::fopen(path, "rb");
+        if (data == nullptr) {
+            std::printf("Failed to open data file %s, code %d\n", path, errno);
+            return kStatusDataOpenFailed;
+        }
+        std::printf("Opened data file '%s'\n", path);
+        status = write_data_file(image, data, path);
+        std::fclose(data);
+        if (status != kStatusOk) {
+            return status;
+        }
+        report_data_file_end(image);
+    }
+
+    status = pad_image(image);
+    if (status != kStatusOk) {
+        return status;
+    }
+    status = close_output(image.output);
+    if (status != kStatusOk) {
+        return status;
+    }
+    std::printf("Finished writing '%s'.\n", out_path);
+    return kStatusOk;
+}
+
+}  // namespace bankstitcher
