@@ -1,52 +1,120 @@
-// Runs the real bankstitcher binary in a scratch directory and captures
-// what it prints, its exit status and the files it leaves.
+// Runs the real bankstitcher binary in a scratch directory and captures what
+// it prints and its exit status; the Windows build runs under Wine when
+// BANKSTITCHER_RUNNER names the runner.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
-struct ToolResult {
-    int status;                       // exit status as the shell sees it (0..255)
-    std::vector<std::string> lines;   // standard output, one entry per line
-    std::string stderr_text;
-};
+namespace fs = std::filesystem;
 
-// A fresh directory that is removed with everything in it when destroyed.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
+inline std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+inline bool testing_windows_build() { return !env("BANKSTITCHER_RUNNER").empty(); }
+
+inline std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A fresh directory, removed with everything in it when the test ends.
+struct ScratchDir {
+    fs::path path;
+    ScratchDir() {
+        std::string templ = (fs::temp_directory_path() / "bankstitcher-test-XXXXXX").string();
+        if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("no scratch directory");
+        path = templ;
+    }
+    ~ScratchDir() { fs::remove_all(path); }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& path() const { return path_; }
-    std::string at(const std::string& name) const { return path_ + "/" + name; }
-    void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const;
-    std::vector<std::string> names() const;
-
-private:
-    std::string path_;
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path / name, std::ios::binary) << bytes;
+    }
+    std::string read(const std::string& name) const { return read_file(path / name); }
 };
 
-// Runs the tool with `args`, its working directory set to `dir` (or to the
-// directory `subdir` inside it).
-ToolResult run_tool(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const std::string& subdir = "");
+struct ToolResult {
+    int status;                      // as a shell sees it: -1 is 255
+    std::vector<std::string> lines;  // standard output, line ends removed
+};
 
-// True when the binary under test is the Windows build running under Wine.
-bool testing_windows_build();
+// Splits standard output into lines; the Windows console ends them in CR LF.
+inline std::vector<std::string> split_lines(const std::string& text) {
+    const std::string end = testing_windows_build() ? "\r\n" : "\n";
+    std::vector<std::string> lines;
+    for (std::size_t from = 0; from < text.size();) {
+        std::size_t at = text.find(end, from);
+        if (at == std::string::npos) at = text.size();
+        lines.push_back(text.substr(from, at - from));
+        from = at + end.size();
+    }
+    return lines;
+}
 
-// The exit status a shell sees for a status returned from main.
-int shell_status(int status);
+// Runs the tool with `args` from the directory `cwd`.
+inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args) {
+    std::string exe = env("BANKSTITCHER_EXE").empty() ? BANKSTITCHER_EXE : env("BANKSTITCHER_EXE");
+    args.insert(args.begin(), exe);
+    if (testing_windows_build()) args.insert(args.begin(), env("BANKSTITCHER_RUNNER"));
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
-// Deterministic bytes that differ from file to file and from offset to offset.
-std::string pattern_bytes(std::size_t size, unsigned seed);
+    const fs::path out = cwd / ".stdout";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "wb", stdout)) _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        throw std::runtime_error("the tool did not exit: " + exe);
+    }
+    ToolResult result{WEXITSTATUS(status), split_lines(read_file(out))};
+    fs::remove(out);
+    return result;
+}
 
-// Reports where two images first differ instead of dumping megabytes.
-std::string first_difference(const std::string& actual, const std::string& expected);
+inline ToolResult run_tool(const ScratchDir& dir, std::vector<std::string> args) {
+    return run_tool(dir.path, std::move(args));
+}
+
+// Deterministic bytes, never zero, that differ from file to file.
+inline std::string pattern_bytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned state = seed * 2654435761u + 1u;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>((state >> 16) | 1u);
+    }
+    return bytes;
+}
+
+// Where two images first differ, instead of megabytes of bytes; "" if equal.
+inline std::string first_difference(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return "";
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    return "differ at bank " + std::to_string(at / 8192) + " offset " + std::to_string(at % 8192) +
+           "; size " + std::to_string(actual.size()) + ", expected " + std::to_string(expected.size());
+}
 
 }  // namespace testing_support
