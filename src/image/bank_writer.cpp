@@ -18,8 +18,8 @@ Status write_bank(ImageWriter& image) {
 }
 
 Status write_program_bank(ImageWriter& image, std::FILE* program) {
-    std::memset(image.bank, 0, kBankSize);
-    std::fread(image.bank, 1, kBankSize, program);
+    const std::size_t got = std::fread(image.bank, 1, kBankSize, program);
+    std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
     const int extra = std::fgetc(program);
     if (std::ferror(program)) {
@@ -45,7 +45,6 @@ Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
     std::printf("- starting address %X (page >%04X)\n",
                 static_cast<unsigned>(image.address), image.page);
     while (!std::feof(data)) {
-        std::memset(image.bank, 0, kBankSize);
         std::memcpy(image.bank, image.header, kHeaderSize);
         const std::size_t got = std::fread(image.bank + kHeaderSize, 1, kDataAreaSize, data);
         if (std::ferror(data)) {
@@ -61,6 +60,7 @@ Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
             std::printf("Failed to append data file %s, image would exceed 1GB\n", path);
             return kStatusImageTooLarge;
         }
+        std::memset(image.bank + kHeaderSize + got, 0, kDataAreaSize - got);  // short chunk
         const Status status = write_bank(image);
         if (status != kStatusOk) {
             return status;
