@@ -1,6 +1,6 @@
 // Runs the real bankstitcher binary in a scratch directory and captures what
-// it prints and its exit status; the Windows build runs under Wine when
-// BANKSTITCHER_RUNNER names the runner.
+// it prints and its exit status. A Windows build runs under the runner (Wine)
+// that BANKSTITCHER_RUNNER names.
 #pragma once
 
 #include <sys/wait.h>
@@ -18,12 +18,14 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-inline std::string env(const char* name) {
+// A setting built into the test binary, which the environment may override.
+inline std::string setting(const char* name, const char* built_in) {
     const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
+    return value != nullptr ? value : built_in;
 }
-
-inline bool testing_windows_build() { return !env("BANKSTITCHER_RUNNER").empty(); }
+inline std::string tool_exe() { return setting("BANKSTITCHER_EXE", BANKSTITCHER_EXE); }
+inline std::string tool_runner() { return setting("BANKSTITCHER_RUNNER", BANKSTITCHER_RUNNER); }
+inline bool testing_windows_build() { return !tool_runner().empty(); }
 
 inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,9 +72,12 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 
 // Runs the tool with `args` from the directory `cwd`.
 inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args) {
-    std::string exe = env("BANKSTITCHER_EXE").empty() ? BANKSTITCHER_EXE : env("BANKSTITCHER_EXE");
+    const std::string exe = tool_exe();
     args.insert(args.begin(), exe);
-    if (testing_windows_build()) args.insert(args.begin(), env("BANKSTITCHER_RUNNER"));
+    if (testing_windows_build()) {
+        args.insert(args.begin(), tool_runner());
+        setenv("WINEDEBUG", "-all", 0);  // keep Wine's own chatter out of the output
+    }
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
