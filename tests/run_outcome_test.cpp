@@ -95,6 +95,7 @@ TEST(RunOutcome, OutputThatIsAlsoAnInputIsRefusedAndLeftUntouched) {
         {{"out.bin", "prog.bin", "d.dat", "../work/out.bin"}, "../work/out.bin"},
         {{"out.bin", "prog.bin", "link.bin"}, "link.bin"},
         {{"out.bin", "prog.bin", "link.bin", "out.bin"}, "link.bin"},
+        {{"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
     };
     for (const auto& [args, named] : cases) {
         SCOPED_TRACE(named);
@@ -105,6 +106,7 @@ TEST(RunOutcome, OutputThatIsAlsoAnInputIsRefusedAndLeftUntouched) {
         dir.write("work/d.dat", kData);
         dir.write("work/out.bin", "precious");
         fs::create_hard_link(work / "out.bin", work / "link.bin");
+        fs::create_symlink("out.bin", work / "alias.bin");
         const ToolResult result = run_tool(work, args);
         EXPECT_EQ(result.lines, Lines{"Failed to open outfile, it is also the input file " + named});
         EXPECT_EQ(result.status, 1);
