@@ -41,17 +41,14 @@ def make_file(path, size, sparse=False):
             size -= len(block)
 
 
-def timed(command, output):
-    """Runs a command whose standard output, or its own output, is the new
-    file `output`; returns the wall time in seconds, the file's creation in it."""
+def timed(command, output, to_stdout=False):
+    """Runs a command that makes the new file `output`, itself or as its
+    standard output; returns the wall time in seconds, creation included."""
     if os.path.exists(output):
         os.remove(output)
     start = time.perf_counter()
-    if command[0] == "cat":
-        with open(output, "wb") as out:
-            subprocess.run(command, check=True, stdout=out)
-    else:
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    with open(output, "wb") if to_stdout else open(os.devnull, "wb") as out:
+        subprocess.run(command, check=True, stdout=out)
     return time.perf_counter() - start
 
 
@@ -82,7 +79,7 @@ def compare(tool, work, name, data_size, image_size, rounds):
     tool_times, cat_times, dd_times = [], [], []
     for _ in range(rounds):
         tool_times.append(timed(stitch, image))
-        cat_times.append(timed(["cat", ref], copy))
+        cat_times.append(timed(["cat", ref], copy, to_stdout=True))
         # A plain read/write copy, for scale: cat itself copies inside the kernel.
         dd_times.append(timed(["dd", "if=" + ref, "of=" + copy, "bs=256K", "status=none"], copy))
     ratios = sorted(t / c for t, c in zip(tool_times, cat_times))

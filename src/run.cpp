@@ -16,8 +16,8 @@ namespace {
 // few dozen banks, on the way in and on the way out. They are static: on the
 // failure paths the output is flushed at process exit, after run() returns.
 constexpr std::size_t kStreamBufferSize = 128 * 1024;  // 16 banks
-alignas(4096) char output_buffer[kStreamBufferSize];
-alignas(4096) char input_buffer[kStreamBufferSize];  // shared: one input is open at a time
+char output_buffer[kStreamBufferSize];
+char input_buffer[kStreamBufferSize];  // shared: one input is open at a time
 
 // Opens a file stream with one of the fixed stream buffers; nullptr if the
 // file cannot be opened.

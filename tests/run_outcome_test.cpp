@@ -2,7 +2,7 @@
 // and write failures and the 1 GiB bound, each with its lines and status.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <optional>
 
 #include "image_model.h"
 #include "tool_harness.h"
@@ -46,34 +46,36 @@ struct EarlyEnd {
     Lines args;
     Lines lines;
     int status;
-    std::function<std::string()> left;  // the output file left behind; none if null
+    std::optional<std::string> left;  // the output file left behind, if any
 };
 
 TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
     const bool windows = testing_windows_build();
     const std::string banks_of_d = model_run("", kProgram, {{"d.dat", kData}}).unpadded;
+    const Lines after_d = {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
+                           "- ending address 6000 (page >6006)"};
+    const auto then = [](Lines lines, const Lines& more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
     const std::vector<EarlyEnd> cases = {
         {"OutputNotOpened", {"no/dir/out.bin", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code 2"}, 1, nullptr},
+         {"Failed to open outfile, code 2"}, 1, std::nullopt},
         {"OutputIsADirectory", {"sub", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code " + code(21, 13)}, 1, nullptr},
+         {"Failed to open outfile, code " + code(21, 13)}, 1, std::nullopt},
         {"ProgramMissingLeavesEmptyOutput", {"out.bin", "nope.bin", "d.dat"},
-         {"Failed to open program file, code 2"}, 2, [] { return ""; }},
+         {"Failed to open program file, code 2"}, 2, ""},
         {"DataFileMissingKeepsEarlierBanksUnpadded", {"out.bin", "prog.bin", "d.dat", "nope", "d.dat"},
-         {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
-          "- ending address 6000 (page >6006)", "Failed to open data file nope, code 2"},
-         3, [&] { return banks_of_d; }},
+         then(after_d, {"Failed to open data file nope, code 2"}), 3, banks_of_d},
         // Windows refuses to open a directory at all; Linux opens it and fails to read.
         {"DirectoryAsProgram", {"out.bin", "sub", "d.dat"},
          {windows ? "Failed to open program file, code 13" : "Failed to read program file, code 21"},
-         windows ? 2 : 4, [] { return ""; }},
+         windows ? 2 : 4, ""},
         {"DirectoryAsData", {"out.bin", "prog.bin", "d.dat", "sub"},
-         windows ? Lines{"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
-                         "- ending address 6000 (page >6006)", "Failed to open data file sub, code 13"}
-                 : Lines{"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
-                         "- ending address 6000 (page >6006)", "Opened data file 'sub'",
-                         "- starting address 6000 (page >6006)", "Failed to read data file sub, code 21"},
-         windows ? 3 : 4, [&] { return banks_of_d; }},
+         windows ? then(after_d, {"Failed to open data file sub, code 13"})
+                 : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
+                                  "Failed to read data file sub, code 21"}),
+         windows ? 3 : 4, banks_of_d},
     };
     for (const EarlyEnd& c : cases) {
         SCOPED_TRACE(c.name);
@@ -82,7 +84,7 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
         EXPECT_EQ(result.lines, c.lines);
         EXPECT_EQ(result.status, c.status);
         if (c.left) {
-            EXPECT_EQ(first_difference(dir.read(c.args[0]), c.left()), "");
+            EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
         } else {
             EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
         }

@@ -22,9 +22,10 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
     std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
     const int extra = std::fgetc(program);
-    if (std::ferror(program)) {
-        const int code = errno;
-        std::fclose(program);
+    const bool failed = std::ferror(program) != 0;
+    const int code = errno;  // before the close can change it
+    std::fclose(program);
+    if (failed) {
         std::printf("Failed to read program file, code %d\n", code);
         return kStatusReadFailed;
     }
@@ -32,7 +33,6 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
         std::printf("Warning - program file may be too large - only %d bytes read!\n",
                     static_cast<int>(kBankSize));
     }
-    std::fclose(program);
 
     std::memcpy(image.header, image.bank, kHeaderSize);
     const Status status = write_bank(image);

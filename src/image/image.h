@@ -33,7 +33,7 @@ enum Status : int {
 // Everything one run writes the image with; it lives for the whole run.
 struct ImageWriter {
     std::FILE* output;
-    alignas(64) unsigned char bank[kBankSize];  // the bank being built
+    unsigned char bank[kBankSize];       // the bank being built
     unsigned char header[kHeaderSize];   // bytes 0..127 of bank 0
     std::int32_t address;                // image offset of the next data bank
     std::uint32_t page;                  // page of the bank at `address`
