@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_identity.h"
 #include "image/bank_writer.h"
 #include "image/image.h"
 #include "image/padder.h"
-#include "same_file.h"
+#include "messages.h"
+#include "standard_streams.h"
 
 namespace bankstitcher {
 namespace {
@@ -30,29 +32,38 @@ std::FILE* open_stream(const char* path, const char* mode, char* buffer) {
     return stream;
 }
 
-// Prints the usage text; it names the tool by its fixed name.
-void print_usage() {
-    std::printf("bankstitcher <outfile> <program> <data1> <data2> <data3> ...\n");
-    std::printf("Program is padded to 8k, then banks are appended.\n");
-    std::printf("First 128 bytes of program is copied to each bank\n");
-    std::printf("to handle startup.\n");
-}
-
-// Returns the first input (program, then data files) that is the output
-// file itself, or nullptr when none is.
-const char* input_that_is_output(int argc, char** argv) {
+// Returns the first input (program, then data files) that is the existing
+// output file under another spelling or link, or nullptr when none is.
+// Inputs that cannot be looked up are not refused here: they either fail
+// to open, or are compared with the output once open.
+const char* input_that_is(const FileIdentity& output, int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
-        if (is_same_regular_file(argv[1], argv[i])) {
+        if (same_file(identify_path(argv[i]), output)) {
             return argv[i];
         }
     }
     return nullptr;
 }
 
-// Closes the finished output; a failed final flush is a failed write.
+// Opens an input with the shared input buffer. `output` is the open output:
+// an input that turns out to be that same file is closed unread and
+// reported through `is_output`.
+std::FILE* open_input(const char* path, const FileIdentity& output, bool& is_output) {
+    std::FILE* input = open_stream(path, "rb", input_buffer);
+    is_output = input != nullptr && may_be_same_open_file(identify_stream(input), output);
+    if (is_output) {
+        std::fclose(input);
+        return nullptr;
+    }
+    return input;
+}
+
+// Closes the finished output; a failed final flush is a failed write. The
+// flush comes first and apart because some C runtimes' fclose (Wine's among
+// them) returns success after a failed flush.
 Status close_output(std::FILE* output) {
-    if (std::fclose(output) != 0) {
-        return report_write_failure();
+    if (std::fflush(output) != 0 || std::fclose(output) != 0) {
+        return report_write_failed(errno);
     }
     return kStatusOk;
 }
@@ -60,16 +71,25 @@ Status close_output(std::FILE* output) {
 }  // namespace
 
 int run(int argc, char** argv) {
+    if (!prepare_standard_streams()) {
+        return kStatusMessagesFailed;
+    }
     if (argc < 4) {
         print_usage();
         return kStatusUsage;
     }
     const char* out_path = argv[1];
 
-    // Truncating the output would destroy an input before it is read.
-    if (const char* input = input_that_is_output(argc, argv)) {
-        std::printf("Failed to open outfile, it is also the input file %s\n", input);
-        return kStatusOutputOpenFailed;
+    // Truncating the output would destroy an input before it is read, so it
+    // is looked up first; if it exists but cannot be examined, it is not
+    // opened at all.
+    const FileIdentity existing = identify_path(out_path);
+    if (existing.kind == FileKind::unknown) {
+        return report_output_open_failed(errno);
+    }
+    keep_messages_out_of(existing);
+    if (const char* input = input_that_is(existing, argc, argv)) {
+        return report_output_is_input(input);
     }
 
     // Touching the stream buffers up front keeps resident memory the same
@@ -81,14 +101,17 @@ int run(int argc, char** argv) {
     static ImageWriter image;
     image.output = open_stream(out_path, "wb", output_buffer);
     if (image.output == nullptr) {
-        std::printf("Failed to open outfile, code %d\n", errno);
-        return kStatusOutputOpenFailed;
+        return report_output_open_failed(errno);
     }
+    // The output may only now exist, or a link may have changed: from here
+    // on, inputs are compared with the file that is open.
+    const FileIdentity output = identify_stream(image.output);
+    keep_messages_out_of(output);
 
-    std::FILE* program = open_stream(argv[2], "rb", input_buffer);
+    bool is_output = false;
+    std::FILE* program = open_input(argv[2], output, is_output);
     if (program == nullptr) {
-        std::printf("Failed to open program file, code %d\n", errno);
-        return kStatusProgramOpenFailed;
+        return is_output ? report_output_is_input(argv[2]) : report_program_open_failed(errno);
     }
     Status status = write_program_bank(image, program);
     if (status != kStatusOk) {
@@ -97,18 +120,17 @@ int run(int argc, char** argv) {
 
     for (int i = 3; i < argc; ++i) {
         const char* path = argv[i];
-        std::FILE* data = open_stream(path, "rb", input_buffer);
+        std::FILE* data = open_input(path, output, is_output);
         if (data == nullptr) {
-            std::printf("Failed to open data file %s, code %d\n", path, errno);
-            return kStatusDataOpenFailed;
+            return is_output ? report_output_is_input(path) : report_data_open_failed(path, errno);
         }
-        std::printf("Opened data file '%s'\n", path);
+        report_data_opened(path);
         status = write_data_file(image, data, path);
         std::fclose(data);
         if (status != kStatusOk) {
             return status;
         }
-        report_data_file_end(image);
+        report_data_end(image.address, image.page);
     }
 
     status = pad_image(image);
@@ -119,8 +141,8 @@ int run(int argc, char** argv) {
     if (status != kStatusOk) {
         return status;
     }
-    std::printf("Finished writing '%s'.\n", out_path);
-    return kStatusOk;
+    report_finished(out_path);
+    return finish_messages();
 }
 
 }  // namespace bankstitcher

@@ -17,6 +17,7 @@ struct LayoutCase {
     std::size_t program_size;
     std::vector<std::pair<std::string, std::size_t>> data;  // path, size
     const char* out_path = "out.bin";
+    bool over_longer_image = false;  // the output already holds a longer file
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* out) { *out << c.name; }
@@ -39,6 +40,11 @@ const LayoutCase kLayoutCases[] = {
     {"PaddedPast32MiBWarnsTwice", 200, {{"a.dat", 4096 * kChunk}}},
     {"PowerOfTwoPast2MiBNeedsNoPaddingNorWarning", 200, {{"a.dat", 511 * kChunk}}},
     {"PathsWithPercentSignsPrintAsPassed", 30, {{"100%d%s.dat", 50}}, "out%s%n.bin"},
+    {"AddressesWithHexLettersPrintInUpperCase", 100, {{"a.dat", 4 * kChunk}, {"b.dat", 10}}},
+    {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", true},
+    {"NamesInAnyScriptAreUsedAsTyped", 30,
+     {{"\u0100data.bin", 50}, {"\u65e5\u672c\U0001F600.dat", 60}, {"..\uff0fx.dat", 70}},
+     "\u0100out.bin"},
 };
 
 class ImageLayout : public ::testing::TestWithParam<LayoutCase> {};
@@ -59,6 +65,7 @@ TEST_P(ImageLayout, MatchesTheModel) {
         data.push_back({path, files[path]});
         args.push_back(path);
     }
+    if (c.over_longer_image) dir.write(c.out_path, std::string(1 << 20, 'x'));
     const ModelRun expected = model_run(c.out_path, program, data);
     const ToolResult result = run_tool(dir, args);
     EXPECT_EQ(result.status, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 
 #include "image_model.h"
 #include "tool_harness.h"
@@ -24,8 +25,25 @@ const std::string kData = pattern_bytes(8065, 2);  // two banks
 ScratchDir& with_inputs(ScratchDir& dir) {
     dir.write("prog.bin", kProgram);
     dir.write("d.dat", kData);
+    dir.write("old.bin", "an old image");
     fs::create_directory(dir.path / "sub");
     return dir;
+}
+
+// Every file and directory below `root`, to tell that a run created nothing.
+std::set<std::string> listing(const fs::path& root) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        names.insert(fs::relative(entry.path(), root).string());
+    }
+    return names;
+}
+
+// A path to `name` in the current directory, spelled over 260 characters long.
+std::string long_spelling(const std::string& name) {
+    std::string path;
+    for (int i = 0; i < 140; ++i) path += testing_windows_build() ? ".\\" : "./";
+    return path + name;
 }
 
 TEST(RunOutcome, FewerThanThreeArgumentsPrintUsageAndCreateNothing) {
@@ -76,17 +94,25 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
                  : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
                                   "Failed to read data file sub, code 21"}),
          windows ? 3 : 4, banks_of_d},
+        // An output created by this run is compared with each input once open.
+        {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
+         {"Failed to open outfile, it is also the input file new.bin"}, 1, ""},
+        {"NewOutputNamedAsData", {"new.bin", "prog.bin", "d.dat", "new.bin", "d.dat"},
+         then(after_d, {"Failed to open outfile, it is also the input file new.bin"}), 1, banks_of_d},
+        {"ExistingOutputAndMissingData", {"old.bin", "prog.bin", "nope"},
+         {"Failed to open data file nope, code 2"}, 3, model_run("", kProgram, {}).unpadded},
     };
     for (const EarlyEnd& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchDir dir;
-        const ToolResult result = run_tool(with_inputs(dir), c.args);
+        const std::set<std::string> before = listing(with_inputs(dir).path);
+        const ToolResult result = run_tool(dir, c.args);
         EXPECT_EQ(result.lines, c.lines);
         EXPECT_EQ(result.status, c.status);
         if (c.left) {
             EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
         } else {
-            EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
+            EXPECT_EQ(listing(dir.path), before);
         }
     }
 }
@@ -98,6 +124,7 @@ TEST(RunOutcome, OutputThatIsAlsoAnInputIsRefusedAndLeftUntouched) {
         {{"out.bin", "prog.bin", "link.bin"}, "link.bin"},
         {{"out.bin", "prog.bin", "link.bin", "out.bin"}, "link.bin"},
         {{"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
+        {{long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"}, "out.bin"},
     };
     for (const auto& [args, named] : cases) {
         SCOPED_TRACE(named);
@@ -122,6 +149,78 @@ TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     const ToolResult result = run_tool(with_inputs(dir), {null_device(), "prog.bin", null_device()});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, model_run(null_device(), kProgram, {{null_device(), ""}}).lines);
+}
+
+TEST(RunOutcome, MessagesNeverLandInTheImage) {
+    const std::vector<DataFile> sixty(60, DataFile{"d.dat", kData});
+    struct MessageCase {
+        const char* name;
+        std::string out_path;
+        std::string stdout_path;  // as RunSetup takes it
+        std::string image_path;   // where the image ends up
+        bool posix_only;
+    };
+    const std::vector<MessageCase> cases = {
+        {"StandardOutputClosed", "out.bin", "-", "out.bin", false},
+        {"ImageOnStandardOutput", "/dev/stdout", "rom.bin", "rom.bin", true},
+        {"MessagesToAFullDisk", "out.bin", "/dev/full", "out.bin", true},
+    };
+    for (const MessageCase& c : cases) {
+        if (c.posix_only && testing_windows_build()) continue;
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        std::vector<std::string> args = {c.out_path, "prog.bin"};
+        for (const DataFile& file : sixty) args.push_back(file.path);
+        RunSetup setup;
+        setup.stdout_path = c.stdout_path;
+        const ToolResult result = run_tool(with_inputs(dir), args, setup);
+        const ModelRun expected = model_run(c.out_path, kProgram, sixty);
+        EXPECT_EQ(first_difference(dir.read(c.image_path), expected.image), "");
+        if (c.stdout_path == "/dev/full") {
+            EXPECT_EQ(result.status, 7);
+            EXPECT_EQ(result.errors, Lines{"Failed to write standard output, code 28"});
+        } else {
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(result.errors, c.stdout_path == "-" ? Lines{} : expected.lines);
+        }
+    }
+}
+
+TEST(RunOutcome, WriteFailureAnywhereIsOneLastLineAndStatus5) {
+    const std::string big = pattern_bytes(300 * 8064, 2);  // 301 banks, padded to 512
+    const ModelRun expected = model_run("out.bin", kProgram, {{"big.dat", big}});
+    const std::string failure = "Failed to write outfile, code " + code(27, 22);
+    for (const rlim_t limit : {rlim_t{4096}, rlim_t{(1 << 20) + 100}, rlim_t{3 << 20},
+                               rlim_t{(4 << 20) - 100}}) {
+        SCOPED_TRACE(limit);
+        ScratchDir dir;
+        dir.write("prog.bin", kProgram);
+        dir.write("big.dat", big);
+        RunSetup setup;
+        setup.file_size_limit = limit;
+        ToolResult result = run_tool(dir, {"out.bin", "prog.bin", "big.dat"}, setup);
+        EXPECT_EQ(result.status, 5);
+        ASSERT_FALSE(result.lines.empty());
+        EXPECT_EQ(result.lines.back(), failure);
+        result.lines.pop_back();
+        ASSERT_LT(result.lines.size(), expected.lines.size());
+        EXPECT_TRUE(std::equal(result.lines.begin(), result.lines.end(), expected.lines.begin()));
+        // What was written stays, and may end part way through a bank.
+        EXPECT_EQ(dir.read("out.bin"), expected.image.substr(0, limit));
+    }
+}
+
+TEST(RunOutcome, EveryDataFileIsClosedBeforeTheNext) {
+    ScratchDir dir;
+    dir.write("prog.bin", kProgram);
+    dir.write("empty.dat", "");
+    std::vector<std::string> args = {"out.bin", "prog.bin"};
+    args.insert(args.end(), 2000, "empty.dat");
+    RunSetup setup;
+    setup.open_files_limit = 64;
+    const ToolResult result = run_tool(dir, args, setup);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines.size(), 3 * 2000 + 1u);
 }
 
 TEST(RunOutcome, FullDiskIsAWriteFailureWithoutClosingLine) {

@@ -3,8 +3,11 @@
 // that BANKSTITCHER_RUNNER names.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -53,8 +56,17 @@ struct ScratchDir {
 };
 
 struct ToolResult {
-    int status;                      // as a shell sees it: -1 is 255
-    std::vector<std::string> lines;  // standard output, line ends removed
+    int status;                       // as a shell sees it: -1 is 255
+    std::vector<std::string> lines;   // standard output, line ends removed
+    std::vector<std::string> errors;  // standard error, likewise
+};
+
+// How the tool is started, beyond its arguments.
+struct RunSetup {
+    std::string stdout_path;  // standard output: "" is captured, "-" closed
+    rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
+    rlim_t open_files_limit = RLIM_INFINITY;
+    std::vector<std::string> wrapper;  // a command that runs the tool, e.g. fiu-run
 };
 
 // Splits standard output into lines; the Windows console ends them in CR LF.
@@ -71,35 +83,51 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 }
 
 // Runs the tool with `args` from the directory `cwd`.
-inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args) {
+inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
+                           const RunSetup& setup = {}) {
     const std::string exe = tool_exe();
     args.insert(args.begin(), exe);
     if (testing_windows_build()) {
         args.insert(args.begin(), tool_runner());
         setenv("WINEDEBUG", "-all", 0);  // keep Wine's own chatter out of the output
     }
+    args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
     const fs::path out = cwd / ".stdout";
+    const fs::path err = cwd / ".stderr";
+    const std::string stdout_path = setup.stdout_path.empty() ? out.string() : setup.stdout_path;
     const pid_t child = fork();
     if (child == 0) {
-        if (chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "wb", stdout)) _exit(127);
-        execv(argv[0], argv.data());
+        const rlimit files{setup.open_files_limit, setup.open_files_limit};
+        const rlimit size{setup.file_size_limit, setup.file_size_limit};
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
+        if (chdir(cwd.c_str()) != 0 || !std::freopen(err.c_str(), "wb", stderr)) _exit(127);
+        if (stdout_path == "-" ? close(1) != 0 : !std::freopen(stdout_path.c_str(), "wb", stdout)) {
+            _exit(127);
+        }
+        if ((files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
+            (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
+            _exit(127);
+        }
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
         throw std::runtime_error("the tool did not exit: " + exe);
     }
-    ToolResult result{WEXITSTATUS(status), split_lines(read_file(out))};
+    ToolResult result{WEXITSTATUS(status), split_lines(read_file(out)), split_lines(read_file(err))};
     fs::remove(out);
+    fs::remove(err);
     return result;
 }
 
-inline ToolResult run_tool(const ScratchDir& dir, std::vector<std::string> args) {
-    return run_tool(dir.path, std::move(args));
+inline ToolResult run_tool(const ScratchDir& dir, std::vector<std::string> args,
+                           const RunSetup& setup = {}) {
+    return run_tool(dir.path, std::move(args), setup);
 }
 
 // Deterministic bytes, never zero, that differ from file to file.

@@ -3,16 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
-namespace bankstitcher {
+#include "messages.h"
 
-Status report_write_failure() {
-    std::printf("Failed to write outfile, code %d\n", errno);
-    return kStatusWriteFailed;
-}
+namespace bankstitcher {
 
 Status write_bank(ImageWriter& image) {
     if (std::fwrite(image.bank, 1, kBankSize, image.output) != kBankSize) {
-        return report_write_failure();
+        return report_write_failed(errno);
     }
     return kStatusOk;
 }
@@ -26,12 +23,10 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
     const int code = errno;  // before the close can change it
     std::fclose(program);
     if (failed) {
-        std::printf("Failed to read program file, code %d\n", code);
-        return kStatusReadFailed;
+        return report_program_read_failed(code);
     }
     if (extra != EOF) {
-        std::printf("Warning - program file may be too large - only %d bytes read!\n",
-                    static_cast<int>(kBankSize));
+        report_program_too_large(kBankSize);
     }
 
     std::memcpy(image.header, image.bank, kHeaderSize);
@@ -42,14 +37,12 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
 }
 
 Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
-    std::printf("- starting address %X (page >%04X)\n",
-                static_cast<unsigned>(image.address), image.page);
+    report_data_start(image.address, image.page);
     while (!std::feof(data)) {
         std::memcpy(image.bank, image.header, kHeaderSize);
         const std::size_t got = std::fread(image.bank + kHeaderSize, 1, kDataAreaSize, data);
         if (std::ferror(data)) {
-            std::printf("Failed to read data file %s, code %d\n", path, errno);
-            return kStatusReadFailed;
+            return report_data_read_failed(path, errno);
         }
         // A read that exactly consumed the file leaves EOF unset; the next
         // read yields nothing and must not produce a bank of zeros.
@@ -57,8 +50,7 @@ Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
             break;
         }
         if (image.address >= kMaxImageSize) {
-            std::printf("Failed to append data file %s, image would exceed 1GB\n", path);
-            return kStatusImageTooLarge;
+            return report_image_too_large(path);
         }
         std::memset(image.bank + kHeaderSize + got, 0, kDataAreaSize - got);  // short chunk
         const Status status = write_bank(image);
@@ -69,11 +61,6 @@ Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
         image.address += static_cast<std::int32_t>(kBankSize);
     }
     return kStatusOk;
-}
-
-void report_data_file_end(const ImageWriter& image) {
-    std::printf("- ending address %X (page >%04X)\n",
-                static_cast<unsigned>(image.address), image.page);
 }
 
 }  // namespace bankstitcher

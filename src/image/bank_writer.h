@@ -8,16 +8,10 @@ namespace bankstitcher {
 // Writes one whole bank from the bank buffer; reports a failed write.
 Status write_bank(ImageWriter& image);
 
-// Prints the write failure message with errno and returns its status.
-Status report_write_failure();
-
 // Reads the program file, closes it, saves the startup header, writes bank 0.
 Status write_program_bank(ImageWriter& image, std::FILE* program);
 
 // Prints the starting line and appends the data banks of one open data file.
 Status write_data_file(ImageWriter& image, std::FILE* data, const char* path);
-
-// Prints the ending line: the address and page of the next free bank.
-void report_data_file_end(const ImageWriter& image);
 
 }  // namespace bankstitcher

@@ -28,6 +28,7 @@ enum Status : int {
     kStatusReadFailed = 4,
     kStatusWriteFailed = 5,
     kStatusImageTooLarge = 6,
+    kStatusMessagesFailed = 7,  // the image is whole, but messages were lost
 };
 
 // Everything one run writes the image with; it lives for the whole run.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/bank_writer.h"
+#include "messages.h"
 
 namespace bankstitcher {
 namespace {
@@ -31,12 +32,12 @@ Status pad_image(ImageWriter& image) {
     if (size == image.address) {
         return kStatusOk;
     }
-    std::printf("Padding to %dk\n", static_cast<int>(size / 1024));
+    report_padding(size);
     if (size > kBoardLimit) {
-        std::printf("* Warning - 2MB is max cartridge board so far.\n");
+        report_board_too_small();
     }
     if (size > kBankSwitchLimit) {
-        std::printf("* Warning - 32MB is max posible with current bank switch.\n");
+        report_bank_switch_too_small();
     }
 
     // The pattern is anchored at byte 0, so the header hides its start.

@@ -1,0 +1,134 @@
+#include "messages.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+namespace bankstitcher {
+namespace {
+
+bool to_standard_error = false;
+int first_write_error = 0;  // errno of the first message not written, or 0
+
+std::FILE* message_stream() { return to_standard_error ? stderr : stdout; }
+
+void remember_write_error() {
+    if (first_write_error == 0) {
+        first_write_error = errno != 0 ? errno : EIO;
+    }
+}
+
+// Prints one message on the message stream; the format is always one of
+// the fixed texts below, never a path.
+#ifdef __GNUC__
+__attribute__((format(printf, 1, 2)))
+#endif
+void say(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    if (std::vfprintf(message_stream(), format, args) < 0) {
+        remember_write_error();
+    }
+    va_end(args);
+}
+
+// "<failure>, code N" with the runtime's error number N.
+Status fail(Status status, const char* failure, int code) {
+    say("%s, code %d\n", failure, code);
+    return status;
+}
+
+// "<failure> <path>, code N".
+Status fail(Status status, const char* failure, const char* path, int code) {
+    say("%s %s, code %d\n", failure, path, code);
+    return status;
+}
+
+}  // namespace
+
+void keep_messages_out_of(const FileIdentity& output) {
+    if (same_file(output, identify_stream(stdout))) {
+        to_standard_error = true;
+    }
+}
+
+Status finish_messages() {
+    if (std::fflush(message_stream()) != 0) {
+        remember_write_error();
+    }
+    if (first_write_error == 0) {
+        return kStatusOk;
+    }
+    to_standard_error = true;
+    return fail(kStatusMessagesFailed, "Failed to write standard output", first_write_error);
+}
+
+void print_usage() {
+    say("bankstitcher <outfile> <program> <data1> <data2> <data3> ...\n");
+    say("Program is padded to 8k, then banks are appended.\n");
+    say("First 128 bytes of program is copied to each bank\n");
+    say("to handle startup.\n");
+}
+
+Status report_output_open_failed(int code) {
+    return fail(kStatusOutputOpenFailed, "Failed to open outfile", code);
+}
+
+Status report_output_is_input(const char* path) {
+    say("Failed to open outfile, it is also the input file %s\n", path);
+    return kStatusOutputOpenFailed;
+}
+
+Status report_program_open_failed(int code) {
+    return fail(kStatusProgramOpenFailed, "Failed to open program file", code);
+}
+
+Status report_program_read_failed(int code) {
+    return fail(kStatusReadFailed, "Failed to read program file", code);
+}
+
+void report_program_too_large(std::size_t bytes_read) {
+    say("Warning - program file may be too large - only %d bytes read!\n",
+        static_cast<int>(bytes_read));
+}
+
+Status report_data_open_failed(const char* path, int code) {
+    return fail(kStatusDataOpenFailed, "Failed to open data file", path, code);
+}
+
+void report_data_opened(const char* path) { say("Opened data file '%s'\n", path); }
+
+void report_data_start(std::int32_t address, std::uint32_t page) {
+    say("- starting address %X (page >%04X)\n", static_cast<unsigned>(address), page);
+}
+
+void report_data_end(std::int32_t address, std::uint32_t page) {
+    say("- ending address %X (page >%04X)\n", static_cast<unsigned>(address), page);
+}
+
+Status report_data_read_failed(const char* path, int code) {
+    return fail(kStatusReadFailed, "Failed to read data file", path, code);
+}
+
+Status report_image_too_large(const char* path) {
+    say("Failed to append data file %s, image would exceed 1GB\n", path);
+    return kStatusImageTooLarge;
+}
+
+void report_padding(std::int32_t padded_size) {
+    say("Padding to %dk\n", static_cast<int>(padded_size / 1024));
+}
+
+void report_board_too_small() { say("* Warning - 2MB is max cartridge board so far.\n"); }
+
+void report_bank_switch_too_small() {
+    say("* Warning - 32MB is max posible with current bank switch.\n");
+}
+
+Status report_write_failed(int code) {
+    return fail(kStatusWriteFailed, "Failed to write outfile", code);
+}
+
+void report_finished(const char* path) { say("Finished writing '%s'.\n", path); }
+
+}  // namespace bankstitcher

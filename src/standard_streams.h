@@ -1,0 +1,12 @@
+// Makes the standard streams safe to use before the tool opens any file.
+#pragma once
+
+namespace bankstitcher {
+
+// Opens the null device on any of descriptors 0, 1 and 2 that is closed, so
+// that no file the tool opens takes its place and receives its messages; on
+// a Windows console, prints UTF-8 for the rest of the run. False when a
+// closed descriptor could not be filled.
+bool prepare_standard_streams();
+
+}  // namespace bankstitcher
