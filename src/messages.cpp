@@ -70,6 +70,8 @@ void print_usage() {
     say("to handle startup.\n");
 }
 
+void print_version() { say("bankstitcher %s\n", BANKSTITCHER_VERSION); }
+
 Status report_output_open_failed(int code) {
     return fail(kStatusOutputOpenFailed, "Failed to open outfile", code);
 }

@@ -20,6 +20,7 @@ void keep_messages_out_of(const FileIdentity& output);
 Status finish_messages();
 
 void print_usage();
+void print_version();
 
 Status report_output_open_failed(int code);
 Status report_output_is_input(const char* path);

@@ -74,6 +74,15 @@ int run(int argc, char** argv) {
     if (!prepare_standard_streams()) {
         return kStatusMessagesFailed;
     }
+    // One argument is never a run, so these two take no command line away.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        print_version();
+        return finish_messages();
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        print_usage();
+        return finish_messages();
+    }
     if (argc < 4) {
         print_usage();
         return kStatusUsage;
