@@ -9,16 +9,26 @@ if(WIN32)
   set(CPACK_SYSTEM_NAME windows-x86_64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  # Debian installs man pages compressed.
+  # The man page carries the project's version; Debian installs it, and the
+  # changelog, compressed and without time stamps.
+  set(man_source ${CMAKE_CURRENT_BINARY_DIR}/bankstitcher.1)
+  configure_file(man/bankstitcher.1.in ${man_source} @ONLY)
   set(man_page ${CMAKE_CURRENT_BINARY_DIR}/bankstitcher.1.gz)
+  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
   add_custom_command(OUTPUT ${man_page}
-    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/man/bankstitcher.1 > ${man_page}
-    DEPENDS man/bankstitcher.1 VERBATIM)
-  add_custom_target(man_page ALL DEPENDS ${man_page})
+    COMMAND gzip -9nc ${man_source} > ${man_page}
+    DEPENDS ${man_source} VERBATIM)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > ${changelog}
+    DEPENDS packaging/changelog VERBATIM)
+  add_custom_target(package_docs ALL DEPENDS ${man_page} ${changelog})
 
   install(TARGETS bankstitcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The copyright file holds the license text, in Debian's machine-readable form.
+  install(FILES README.md packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME bankstitcher)
   set(CPACK_GENERATOR DEB)
 endif()
 
