@@ -7,10 +7,19 @@
 namespace bankstitcher {
 namespace {
 
-bool to_standard_error = false;
+// Set when the image itself goes to that stream's file or pipe.
+bool stdout_is_output = false;
+bool stderr_is_output = false;
 int first_write_error = 0;  // errno of the first message not written, or 0
 
-std::FILE* message_stream() { return to_standard_error ? stderr : stdout; }
+// Standard output, or standard error when the image is on standard output;
+// nullptr when the image is on both: then messages are dropped.
+std::FILE* message_stream() {
+    if (!stdout_is_output) {
+        return stdout;
+    }
+    return stderr_is_output ? nullptr : stderr;
+}
 
 void remember_write_error() {
     if (first_write_error == 0) {
@@ -18,17 +27,32 @@ void remember_write_error() {
     }
 }
 
-// Prints one message on the message stream; the format is always one of
-// the fixed texts below, never a path.
+// Prints one message on `stream`, unless it is nullptr; the format is
+// always one of the fixed texts below, never a path.
+void vsay(std::FILE* stream, const char* format, std::va_list args) {
+    if (stream != nullptr && std::vfprintf(stream, format, args) < 0) {
+        remember_write_error();
+    }
+}
+
+#ifdef __GNUC__
+__attribute__((format(printf, 2, 3)))
+#endif
+void say_on(std::FILE* stream, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    vsay(stream, format, args);
+    va_end(args);
+}
+
+// Prints one message on the message stream.
 #ifdef __GNUC__
 __attribute__((format(printf, 1, 2)))
 #endif
 void say(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    if (std::vfprintf(message_stream(), format, args) < 0) {
-        remember_write_error();
-    }
+    vsay(message_stream(), format, args);
     va_end(args);
 }
 
@@ -47,20 +71,22 @@ Status fail(Status status, const char* failure, const char* path, int code) {
 }  // namespace
 
 void keep_messages_out_of(const FileIdentity& output) {
-    if (same_file(output, identify_stream(stdout))) {
-        to_standard_error = true;
-    }
+    stdout_is_output = stdout_is_output || same_file(output, identify_stream(stdout));
+    stderr_is_output = stderr_is_output || same_file(output, identify_stream(stderr));
 }
 
 Status finish_messages() {
-    if (std::fflush(message_stream()) != 0) {
+    std::FILE* stream = message_stream();
+    if (stream != nullptr && std::fflush(stream) != 0) {
         remember_write_error();
     }
     if (first_write_error == 0) {
         return kStatusOk;
     }
-    to_standard_error = true;
-    return fail(kStatusMessagesFailed, "Failed to write standard output", first_write_error);
+    // Said on standard error, unless that is where the image went.
+    say_on(stderr_is_output ? nullptr : stderr, "Failed to write standard output, code %d\n",
+           first_write_error);
+    return kStatusMessagesFailed;
 }
 
 void print_usage() {

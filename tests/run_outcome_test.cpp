@@ -173,11 +173,15 @@ TEST(RunOutcome, MessagesNeverLandInTheImage) {
         std::string stdout_path;  // as RunSetup takes it
         std::string image_path;   // where the image ends up
         const char* device;       // the device the case needs, if any
+        bool stderr_to_stdout;
+        Lines errors;             // expected on standard error; "*" for every message
     };
     const std::vector<MessageCase> cases = {
-        {"StandardOutputClosed", "out.bin", "-", "out.bin", nullptr},
-        {"ImageOnStandardOutput", "/dev/stdout", "rom.bin", "rom.bin", "/dev/stdout"},
-        {"MessagesToAFullDisk", "out.bin", "/dev/full", "out.bin", "/dev/full"},
+        {"StandardOutputClosed", "out.bin", "-", "out.bin", nullptr, false, {}},
+        {"ImageOnStandardOutput", "/dev/stdout", "rom.bin", "rom.bin", "/dev/stdout", false, {"*"}},
+        {"ImageOnStandardOutputAndError", "/dev/stdout", "rom.bin", "rom.bin", "/dev/stdout", true, {}},
+        {"MessagesToAFullDisk", "out.bin", "/dev/full", "out.bin", "/dev/full", false,
+         {"Failed to write standard output, code 28"}},
     };
     for (const MessageCase& c : cases) {
         if (c.device != nullptr && !has_device(c.device)) continue;
@@ -187,16 +191,12 @@ TEST(RunOutcome, MessagesNeverLandInTheImage) {
         for (const DataFile& file : sixty) args.push_back(file.path);
         RunSetup setup;
         setup.stdout_path = c.stdout_path;
+        setup.stderr_to_stdout = c.stderr_to_stdout;
         const ToolResult result = run_tool(with_inputs(dir), args, setup);
         const ModelRun expected = model_run(c.out_path, kProgram, sixty);
         EXPECT_EQ(first_difference(dir.read(c.image_path), expected.image), "");
-        if (c.stdout_path == "/dev/full") {
-            EXPECT_EQ(result.status, 7);
-            EXPECT_EQ(result.errors, Lines{"Failed to write standard output, code 28"});
-        } else {
-            EXPECT_EQ(result.status, 0);
-            EXPECT_EQ(result.errors, c.stdout_path == "-" ? Lines{} : expected.lines);
-        }
+        EXPECT_EQ(result.status, c.stdout_path == "/dev/full" ? 7 : 0);
+        EXPECT_EQ(result.errors, c.errors == Lines{"*"} ? expected.lines : c.errors);
     }
 }
 

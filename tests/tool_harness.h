@@ -64,6 +64,7 @@ struct ToolResult {
 // How the tool is started, beyond its arguments.
 struct RunSetup {
     std::string stdout_path;  // standard output: "" is captured, "-" closed
+    bool stderr_to_stdout = false;  // 2>&1
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
     std::vector<std::string> wrapper;  // a command that runs the tool, e.g. fiu-run
@@ -108,6 +109,7 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
         if (stdout_path == "-" ? close(1) != 0 : !std::freopen(stdout_path.c_str(), "wb", stdout)) {
             _exit(127);
         }
+        if (setup.stderr_to_stdout && dup2(1, 2) != 2) _exit(127);
         if ((files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
             (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
             _exit(127);
