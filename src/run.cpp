@@ -91,7 +91,7 @@ int run(int argc, char** argv) {
 
     // Truncating the output would destroy an input before it is read, so it
     // is looked up first; if it exists but cannot be examined, it is not
-    // opened at all.
+    // opened at all. Messages printed before it is open keep out of it too.
     const FileIdentity existing = identify_path(out_path);
     if (existing.kind == FileKind::unknown) {
         return report_output_open_failed(errno);
