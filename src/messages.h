@@ -11,8 +11,8 @@
 
 namespace bankstitcher {
 
-// Sends the messages to standard error from now on when the output file is
-// the file standard output writes to, so that they never land in the image.
+// Keeps every later message out of the output file: when standard output
+// writes to it they go to standard error, and when that does too, nowhere.
 void keep_messages_out_of(const FileIdentity& output);
 
 // Flushes the messages; if any could not be written, says so on standard

@@ -1,8 +1,8 @@
 // Injected faults: each C stream call the tool makes is failed always, then
 // at random over many runs. Whatever fails, a run ends with status 0 only
 // with the exact image and every message; with status 7 the image is exact
-// and messages were lost; with any other status there
-// is no closing line and the last line says what failed. Inputs never change.
+// and messages were lost; with any other status there is no closing line
+// and the last line says what failed. Inputs never change.
 #include <gtest/gtest.h>
 
 #include "image_model.h"
