@@ -1,6 +1,7 @@
 #include "file_identity.h"
 
 #include <cerrno>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -14,16 +15,36 @@ namespace {
 
 #ifdef _WIN32
 
-// The identity of an open handle; a file with no file index (a device or a
+// The identity of an open handle; a file with no file id (a device or a
 // pipe) is a device.
 FileIdentity identify_handle(HANDLE file) {
     const DWORD type = GetFileType(file);
     if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
-        return {FileKind::device, 0, 0};
+        return {FileKind::device};
+    }
+    if (type != FILE_TYPE_DISK) {
+        errno = EBADF;
+        return {FileKind::unknown};
+    }
+    // FileIdInfo also answers for a standard handle that Wine inherited from a
+    // POSIX shell, where GetFileInformationByHandle fails.
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        FILE_BASIC_INFO basic;
+        const bool directory =
+            GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+            (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        FileIdentity identity{directory ? FileKind::other : FileKind::regular};
+        std::memcpy(&identity.index, id.FileId.Identifier, 8);
+        std::memcpy(&identity.index_high, id.FileId.Identifier + 8, 8);
+        identity.volume = id.VolumeSerialNumber;
+        identity.volume_known = id.VolumeSerialNumber != 0;
+        return identity;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
-        return {FileKind::unknown, 0, 0};
+    if (!GetFileInformationByHandle(file, &info)) {
+        errno = errno_for(GetLastError());
+        return {FileKind::unknown};
     }
     const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return {directory ? FileKind::other : FileKind::regular, info.dwVolumeSerialNumber,
@@ -48,24 +69,63 @@ FileIdentity identify_stat(const struct stat& info) {
 
 #ifdef _WIN32
 
-FileIdentity identify_path(const char* path) {
+const wchar_t* wide_path(const char* path) {
     // The C runtime opens a path through the same code page conversion and
-    // the same wide-character call, so this reaches the file fopen reaches,
+    // the same wide-character calls, so this reaches the file fopen reaches,
     // long paths included. Static: the longest path Windows takes.
     static wchar_t wide[32768];
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, sizeof wide / sizeof wide[0]) == 0) {
         errno = ENAMETOOLONG;
-        return {FileKind::unknown, 0, 0};
+        return nullptr;
     }
-    HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return wide;
+}
+
+int errno_for(unsigned long windows_error) {
+    switch (windows_error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+            return EACCES;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        default:
+            return EINVAL;
+    }
+}
+
+FileIdentity identify_path(const char* path) {
+    const wchar_t* wide = wide_path(path);
+    if (wide == nullptr) {
+        return {FileKind::unknown};
+    }
+    HANDLE file = CreateFileW(wide, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {FileKind::missing, 0, 0};
+            return {FileKind::missing};
         }
-        errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES : EINVAL;
-        return {FileKind::unknown, 0, 0};
+        errno = errno_for(error);
+        return {FileKind::unknown};
     }
     const FileIdentity identity = identify_handle(file);
     CloseHandle(file);
@@ -74,8 +134,12 @@ FileIdentity identify_path(const char* path) {
 
 FileIdentity identify_stream(std::FILE* stream) {
     const intptr_t handle = _get_osfhandle(_fileno(stream));
-    if (handle == -1 || handle == -2) {
-        return {FileKind::unknown, 0, 0};
+    if (handle == -2) {
+        return {FileKind::device};  // a standard stream with no handle: output goes nowhere
+    }
+    if (handle == -1) {
+        errno = EBADF;
+        return {FileKind::unknown};
     }
     return identify_handle(reinterpret_cast<HANDLE>(handle));
 }
@@ -86,7 +150,7 @@ FileIdentity identify_path(const char* path) {
     struct stat info {};
     if (stat(path, &info) != 0) {
         const bool missing = errno == ENOENT || errno == ENOTDIR;
-        return {missing ? FileKind::missing : FileKind::unknown, 0, 0};
+        return {missing ? FileKind::missing : FileKind::unknown};
     }
     return identify_stat(info);
 }
@@ -94,7 +158,7 @@ FileIdentity identify_path(const char* path) {
 FileIdentity identify_stream(std::FILE* stream) {
     struct stat info {};
     if (fstat(fileno(stream), &info) != 0) {
-        return {FileKind::unknown, 0, 0};
+        return {FileKind::unknown};
     }
     return identify_stat(info);
 }
@@ -103,7 +167,9 @@ FileIdentity identify_stream(std::FILE* stream) {
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
     const bool comparable = a.kind == FileKind::regular || a.kind == FileKind::other;
-    return comparable && a.kind == b.kind && a.volume == b.volume && a.index == b.index;
+    const bool same_volume = a.volume == b.volume || !a.volume_known || !b.volume_known;
+    return comparable && a.kind == b.kind && same_volume && a.index == b.index &&
+           a.index_high == b.index_high;
 }
 
 bool may_be_same_open_file(const FileIdentity& a, const FileIdentity& b) {

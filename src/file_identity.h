@@ -1,6 +1,6 @@
 // Which real file a path or an open stream is: device and inode on POSIX,
-// volume and file index on Windows. Spellings, links and path lengths do
-// not matter; only the file they reach does.
+// volume and file id on Windows. Spellings, links and path lengths do not
+// matter; only the file they reach does.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +18,19 @@ enum class FileKind {
 
 struct FileIdentity {
     FileKind kind;
-    std::uint64_t volume;
-    std::uint64_t index;
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;       // the inode, or the low half of a Windows file id
+    std::uint64_t index_high = 0;  // the high half of a 128-bit Windows file id
+    // Windows names no volume (0) for a handle inherited from a POSIX shell
+    // under Wine; such a file is compared by its id alone.
+    bool volume_known = true;
 };
 
 // The file a path names, looked up without opening its contents; errno
 // tells why when the kind is unknown.
 FileIdentity identify_path(const char* path);
 
-// The file an open stream reads or writes.
+// The file an open stream reads or writes; errno tells why when unknown.
 FileIdentity identify_stream(std::FILE* stream);
 
 // True when both name one file that is not a device: the null device may
@@ -36,5 +40,15 @@ bool same_file(const FileIdentity& a, const FileIdentity& b);
 // Like same_file, but for two open files, where not being able to tell
 // counts as the same: the safe answer before reading from one of them.
 bool may_be_same_open_file(const FileIdentity& a, const FileIdentity& b);
+
+#ifdef _WIN32
+// A UTF-8 path as the wide string the Windows file calls take, converted as
+// the C runtime converts it; nullptr (errno ENAMETOOLONG) when it is too long.
+// The string lives until the next call.
+const wchar_t* wide_path(const char* path);
+
+// The C runtime's errno for a Windows error code.
+int errno_for(unsigned long windows_error);
+#endif
 
 }  // namespace bankstitcher

@@ -7,18 +7,19 @@
 namespace bankstitcher {
 namespace {
 
-// Set when the image itself goes to that stream's file or pipe.
-bool stdout_is_output = false;
-bool stderr_is_output = false;
+// Set when that stream writes to a file the run reads or writes, or when it
+// cannot be told whether it does.
+bool stdout_excluded = false;
+bool stderr_excluded = false;
 int first_write_error = 0;  // errno of the first message not written, or 0
 
-// Standard output, or standard error when the image is on standard output;
-// nullptr when the image is on both: then messages are dropped.
+// Standard output, or standard error when standard output is excluded;
+// nullptr when both are: then messages are dropped.
 std::FILE* message_stream() {
-    if (!stdout_is_output) {
+    if (!stdout_excluded) {
         return stdout;
     }
-    return stderr_is_output ? nullptr : stderr;
+    return stderr_excluded ? nullptr : stderr;
 }
 
 void remember_write_error() {
@@ -56,23 +57,40 @@ void say(const char* format, ...) {
     va_end(args);
 }
 
-// "<failure>, code N" with the runtime's error number N.
-Status fail(Status status, const char* failure, int code) {
-    say("%s, code %d\n", failure, code);
-    return status;
-}
-
-// "<failure> <path>, code N".
-Status fail(Status status, const char* failure, const char* path, int code) {
-    say("%s %s, code %d\n", failure, path, code);
+// Prints the last line of a failed run. When it cannot reach standard
+// output, it goes to standard error too, so that the failure is never silent.
+#ifdef __GNUC__
+__attribute__((format(printf, 2, 3)))
+#endif
+Status fail(Status status, const char* format, ...) {
+    std::va_list args;
+    std::va_list again;
+    va_start(args, format);
+    va_copy(again, args);
+    std::FILE* stream = message_stream();
+    vsay(stream, format, args);
+    if (stream != nullptr && std::fflush(stream) != 0) {
+        remember_write_error();
+    }
+    if (first_write_error != 0 && stream == stdout && !stderr_excluded) {
+        vsay(stderr, format, again);
+    }
+    va_end(again);
+    va_end(args);
     return status;
 }
 
 }  // namespace
 
-void keep_messages_out_of(const FileIdentity& output) {
-    stdout_is_output = stdout_is_output || same_file(output, identify_stream(stdout));
-    stderr_is_output = stderr_is_output || same_file(output, identify_stream(stderr));
+void keep_messages_out_of(const FileIdentity& file) {
+    // The standard streams are identified once, before the first file.
+    static const FileIdentity out = identify_stream(stdout);
+    static const FileIdentity err = identify_stream(stderr);
+    if (file.kind == FileKind::missing || file.kind == FileKind::unknown) {
+        return;
+    }
+    stdout_excluded = stdout_excluded || may_be_same_open_file(out, file);
+    stderr_excluded = stderr_excluded || may_be_same_open_file(err, file);
 }
 
 Status finish_messages() {
@@ -83,10 +101,16 @@ Status finish_messages() {
     if (first_write_error == 0) {
         return kStatusOk;
     }
-    // Said on standard error, unless that is where the image went.
-    say_on(stderr_is_output ? nullptr : stderr, "Failed to write standard output, code %d\n",
+    // Said on standard error, unless that is a file the run reads or writes.
+    say_on(stderr_excluded ? nullptr : stderr, "Failed to write standard output, code %d\n",
            first_write_error);
     return kStatusMessagesFailed;
+}
+
+Status report_start_failed(int fd, int code) {
+    say_on(fd == 2 ? stdout : stderr, "Failed to open the null device on closed descriptor %d, code %d\n",
+           fd, code);
+    return kStatusStartFailed;
 }
 
 void print_usage() {
@@ -99,20 +123,20 @@ void print_usage() {
 void print_version() { say("bankstitcher %s\n", BANKSTITCHER_VERSION); }
 
 Status report_output_open_failed(int code) {
-    return fail(kStatusOutputOpenFailed, "Failed to open outfile", code);
+    return fail(kStatusOutputOpenFailed, "Failed to open outfile, code %d\n", code);
 }
 
 Status report_output_is_input(const char* path) {
-    say("Failed to open outfile, it is also the input file %s\n", path);
-    return kStatusOutputOpenFailed;
+    return fail(kStatusOutputOpenFailed, "Failed to open outfile, it is also the input file %s\n",
+                path);
 }
 
 Status report_program_open_failed(int code) {
-    return fail(kStatusProgramOpenFailed, "Failed to open program file", code);
+    return fail(kStatusProgramOpenFailed, "Failed to open program file, code %d\n", code);
 }
 
 Status report_program_read_failed(int code) {
-    return fail(kStatusReadFailed, "Failed to read program file", code);
+    return fail(kStatusReadFailed, "Failed to read program file, code %d\n", code);
 }
 
 void report_program_too_large(std::size_t bytes_read) {
@@ -121,7 +145,7 @@ void report_program_too_large(std::size_t bytes_read) {
 }
 
 Status report_data_open_failed(const char* path, int code) {
-    return fail(kStatusDataOpenFailed, "Failed to open data file", path, code);
+    return fail(kStatusDataOpenFailed, "Failed to open data file %s, code %d\n", path, code);
 }
 
 void report_data_opened(const char* path) { say("Opened data file '%s'\n", path); }
@@ -135,12 +159,12 @@ void report_data_end(std::int32_t address, std::uint32_t page) {
 }
 
 Status report_data_read_failed(const char* path, int code) {
-    return fail(kStatusReadFailed, "Failed to read data file", path, code);
+    return fail(kStatusReadFailed, "Failed to read data file %s, code %d\n", path, code);
 }
 
 Status report_image_too_large(const char* path) {
-    say("Failed to append data file %s, image would exceed 1GB\n", path);
-    return kStatusImageTooLarge;
+    return fail(kStatusImageTooLarge, "Failed to append data file %s, image would exceed 1GB\n",
+                path);
 }
 
 void report_padding(std::int32_t padded_size) {
@@ -154,7 +178,7 @@ void report_bank_switch_too_small() {
 }
 
 Status report_write_failed(int code) {
-    return fail(kStatusWriteFailed, "Failed to write outfile", code);
+    return fail(kStatusWriteFailed, "Failed to write outfile, code %d\n", code);
 }
 
 void report_finished(const char* path) { say("Finished writing '%s'.\n", path); }

@@ -1,23 +1,30 @@
 // Every line the tool prints, and the stream it goes to. Messages go to
-// standard output, or to standard error when the image itself is written
-// there. A message that cannot be written is remembered, so that a run that
-// would otherwise succeed ends by saying so.
+// standard output, or to standard error when standard output is a file the
+// run reads or writes. A message that cannot be written is remembered, so
+// that a run that would otherwise succeed ends by saying so.
 #pragma once
 
 #include <cstdint>
 
+#include "exit_status.h"
 #include "file_identity.h"
-#include "image/image.h"
 
 namespace bankstitcher {
 
-// Keeps every later message out of the output file: when standard output
-// writes to it they go to standard error, and when that does too, nowhere.
-void keep_messages_out_of(const FileIdentity& output);
+// Keeps every later message out of `file`, the output or an input: when
+// standard output writes to it they go to standard error, and when that does
+// too, nowhere. A standard stream that cannot be identified is never written
+// to once any file is known. A file that is missing or cannot be examined
+// changes nothing.
+void keep_messages_out_of(const FileIdentity& file);
 
 // Flushes the messages; if any could not be written, says so on standard
 // error and returns kStatusMessagesFailed, else kStatusOk.
 Status finish_messages();
+
+// Says, on a standard stream that works, that the closed descriptor `fd`
+// could not be filled.
+Status report_start_failed(int fd, int code);
 
 void print_usage();
 void print_version();

@@ -9,6 +9,7 @@
 #include "image/image.h"
 #include "image/padder.h"
 #include "messages.h"
+#include "output_file.h"
 #include "standard_streams.h"
 
 namespace bankstitcher {
@@ -32,30 +33,55 @@ std::FILE* open_stream(const char* path, const char* mode, char* buffer) {
     return stream;
 }
 
-// Returns the first input (program, then data files) that is the existing
-// output file under another spelling or link, or nullptr when none is.
-// Inputs that cannot be looked up are not refused here: they either fail
-// to open, or are compared with the output once open.
-const char* input_that_is(const FileIdentity& output, int argc, char** argv) {
+// Returns the position of the first input (program, then data files) that
+// is the open output under another spelling or link, or that cannot be looked
+// up and so cannot be shown not to be it; `found` is what its lookup gave
+// (errno tells why it failed). 0 when every input is safe to open. A missing
+// input is safe here: it fails to open in its turn.
+int unsafe_input(const FileIdentity& output, int argc, char** argv, FileIdentity& found) {
     for (int i = 2; i < argc; ++i) {
-        if (same_file(identify_path(argv[i]), output)) {
-            return argv[i];
+        found = identify_path(argv[i]);
+        if (found.kind == FileKind::unknown || same_file(found, output)) {
+            return i;
         }
     }
-    return nullptr;
+    return 0;
 }
 
-// Opens an input with the shared input buffer. `output` is the open output:
-// an input that turns out to be that same file is closed unread and
-// reported through `is_output`.
-std::FILE* open_input(const char* path, const FileIdentity& output, bool& is_output) {
-    std::FILE* input = open_stream(path, "rb", input_buffer);
-    is_output = input != nullptr && may_be_same_open_file(identify_stream(input), output);
-    if (is_output) {
-        std::fclose(input);
-        return nullptr;
+enum class InputOpen { ok, open_failed, unreadable, is_output };
+
+// Opens an input with the shared input buffer into `input`. `output` is the
+// open output: an input that turns out to be that same file, or that cannot
+// be examined once open, is closed unread (errno says why it failed).
+InputOpen open_input(const char* path, const FileIdentity& output, std::FILE*& input) {
+    input = open_stream(path, "rb", input_buffer);
+    if (input == nullptr) {
+        return InputOpen::open_failed;
     }
-    return input;
+    const FileIdentity identity = identify_stream(input);
+    const int code = errno;
+    if (identity.kind != FileKind::unknown && !same_file(identity, output)) {
+        keep_messages_out_of(identity);
+        return InputOpen::ok;
+    }
+    std::fclose(input);
+    errno = code;
+    return identity.kind == FileKind::unknown ? InputOpen::unreadable : InputOpen::is_output;
+}
+
+// Reports why the input at `position` (2 for the program) cannot be used,
+// with errno, and returns the run's status.
+Status report_unusable_input(InputOpen how, int position, const char* path) {
+    const int code = errno;
+    const bool program = position == 2;
+    switch (how) {
+        case InputOpen::is_output:
+            return report_output_is_input(path);
+        case InputOpen::unreadable:
+            return program ? report_program_read_failed(code) : report_data_read_failed(path, code);
+        default:
+            return program ? report_program_open_failed(code) : report_data_open_failed(path, code);
+    }
 }
 
 // Closes the finished output; a failed final flush is a failed write. The
@@ -71,8 +97,9 @@ Status close_output(std::FILE* output) {
 }  // namespace
 
 int run(int argc, char** argv) {
-    if (!prepare_standard_streams()) {
-        return kStatusMessagesFailed;
+    const int unfilled = prepare_standard_streams();
+    if (unfilled >= 0) {
+        return report_start_failed(unfilled, errno);
     }
     // One argument is never a run, so these two take no command line away.
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -89,16 +116,10 @@ int run(int argc, char** argv) {
     }
     const char* out_path = argv[1];
 
-    // Truncating the output would destroy an input before it is read, so it
-    // is looked up first; if it exists but cannot be examined, it is not
-    // opened at all. Messages printed before it is open keep out of it too.
-    const FileIdentity existing = identify_path(out_path);
-    if (existing.kind == FileKind::unknown) {
-        return report_output_open_failed(errno);
-    }
-    keep_messages_out_of(existing);
-    if (const char* input = input_that_is(existing, argc, argv)) {
-        return report_output_is_input(input);
+    // No message may land in a file the run reads or writes, not even one
+    // printed before that file is open.
+    for (int i = 1; i < argc; ++i) {
+        keep_messages_out_of(identify_path(argv[i]));
     }
 
     // Touching the stream buffers up front keeps resident memory the same
@@ -106,21 +127,43 @@ int run(int argc, char** argv) {
     std::memset(output_buffer, 0, sizeof output_buffer);
     std::memset(input_buffer, 0, sizeof input_buffer);
 
-    // The image writer is large; it lives for the whole run, like the streams.
-    static ImageWriter image;
-    image.output = open_stream(out_path, "wb", output_buffer);
+    // The output is opened without truncation, and identified as the file that
+    // is open, so that no link or rename in between can make it an input;
+    // it is truncated only once no input can be it.
+    bool created = false;
+    static ImageWriter image;  // large; it lives for the whole run, like the streams
+    image.output = open_output(out_path, created);
     if (image.output == nullptr) {
         return report_output_open_failed(errno);
     }
-    // The output may only now exist, or a link may have changed: from here
-    // on, inputs are compared with the file that is open.
     const FileIdentity output = identify_stream(image.output);
+    if (output.kind == FileKind::unknown) {
+        discard_output(image.output, out_path, created, output);
+        return report_output_open_failed(errno);
+    }
     keep_messages_out_of(output);
+    // The file another run is writing is left to it, even one this run created.
+    if (!lock_output(image.output, output)) {
+        return report_output_open_failed(errno);
+    }
+    FileIdentity found{FileKind::missing};
+    if (const int i = unsafe_input(output, argc, argv, found)) {
+        discard_output(image.output, out_path, created, output);
+        const bool is_output = found.kind != FileKind::unknown;
+        return report_unusable_input(is_output ? InputOpen::is_output : InputOpen::open_failed, i,
+                                     argv[i]);
+    }
+    if (!truncate_output(image.output, output)) {
+        discard_output(image.output, out_path, created, output);
+        return report_output_open_failed(errno);
+    }
+    // On failure the stream keeps its default buffer, which works too.
+    std::setvbuf(image.output, output_buffer, _IOFBF, kStreamBufferSize);
 
-    bool is_output = false;
-    std::FILE* program = open_input(argv[2], output, is_output);
-    if (program == nullptr) {
-        return is_output ? report_output_is_input(argv[2]) : report_program_open_failed(errno);
+    std::FILE* program = nullptr;
+    const InputOpen program_open = open_input(argv[2], output, program);
+    if (program_open != InputOpen::ok) {
+        return report_unusable_input(program_open, 2, argv[2]);
     }
     Status status = write_program_bank(image, program);
     if (status != kStatusOk) {
@@ -129,9 +172,10 @@ int run(int argc, char** argv) {
 
     for (int i = 3; i < argc; ++i) {
         const char* path = argv[i];
-        std::FILE* data = open_input(path, output, is_output);
-        if (data == nullptr) {
-            return is_output ? report_output_is_input(path) : report_data_open_failed(path, errno);
+        std::FILE* data = nullptr;
+        const InputOpen data_open = open_input(path, output, data);
+        if (data_open != InputOpen::ok) {
+            return report_unusable_input(data_open, i, path);
         }
         report_data_opened(path);
         status = write_data_file(image, data, path);

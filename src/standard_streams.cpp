@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #endif
 
 namespace bankstitcher {
@@ -27,17 +28,21 @@ void restore_console_code_page() { SetConsoleOutputCP(console_code_page); }
 // device of its own, so no file it opens later can take that slot. Paths
 // and messages are UTF-8 (the application manifest sets the code page);
 // a console must be told to show them so, and gets its own back at exit.
-bool prepare_standard_streams() {
+int prepare_standard_streams() {
     console_code_page = GetConsoleOutputCP();
     if (console_code_page != 0 && console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
         std::atexit(restore_console_code_page);
     }
-    return true;
+    return -1;
 }
 
 #else
 
-bool prepare_standard_streams() {
+int prepare_standard_streams() {
+    // A reader that went away or a file-size limit must not end the run half
+    // way: the write fails instead, and the run says so.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
             continue;
@@ -47,11 +52,12 @@ bool prepare_standard_streams() {
         if (null_fd != fd) {
             if (null_fd >= 0) {
                 close(null_fd);
+                errno = EBADF;
             }
-            return false;
+            return fd;
         }
     }
-    return true;
+    return -1;
 }
 
 #endif

@@ -38,7 +38,7 @@ const LayoutCase kLayoutCases[] = {
     {"PaddedPast2MiBWarnsOnce", 200, {{"a.dat", 256 * kChunk}}},
     {"PaddedToExactly32MiBWarnsOnlyFor2MiB", 200, {{"a.dat", 2048 * kChunk}}},
     {"PaddedPast32MiBWarnsTwice", 200, {{"a.dat", 4096 * kChunk}}},
-    {"PowerOfTwoPast2MiBNeedsNoPaddingNorWarning", 200, {{"a.dat", 511 * kChunk}}},
+    {"PowerOfTwoPast2MiBWarnsWithoutPadding", 200, {{"a.dat", 511 * kChunk}}},
     {"PathsWithPercentSignsPrintAsPassed", 30, {{"100%d%s.dat", 50}}, "out%s%n.bin"},
     {"AddressesWithHexLettersPrintInUpperCase", 100, {{"a.dat", 4 * kChunk}, {"b.dat", 10}}},
     {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", true},

@@ -47,12 +47,12 @@ inline ModelRun model_run(const std::string& out_path, const std::string& progra
 
     std::size_t padded = 8192;
     while (padded < image.size()) padded *= 2;
+    if (padded > image.size()) run.lines.push_back("Padding to " + std::to_string(padded / 1024) + "k");
+    if (padded > (2u << 20)) run.lines.push_back("* Warning - 2MB is max cartridge board so far.");
+    if (padded > (32u << 20)) {
+        run.lines.push_back("* Warning - 32MB is max posible with current bank switch.");
+    }
     if (padded > image.size()) {
-        run.lines.push_back("Padding to " + std::to_string(padded / 1024) + "k");
-        if (padded > (2u << 20)) run.lines.push_back("* Warning - 2MB is max cartridge board so far.");
-        if (padded > (32u << 20)) {
-            run.lines.push_back("* Warning - 32MB is max posible with current bank switch.");
-        }
         const std::string credit = "Made with bankstitcher by Zorpe - zorpe.example/cartridge - ";
         std::string bank = header;
         for (std::size_t k = 128; k < 8192; ++k) bank += credit[k % 60];

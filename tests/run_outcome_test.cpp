@@ -1,5 +1,6 @@
 // How runs end: usage, open failures, an output that is also an input, read
 // and write failures and the 1 GiB bound, each with its lines and status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -79,6 +80,26 @@ struct EarlyEnd {
     Lines lines;
     int status;
     std::optional<std::string> left;  // the output file left behind, if any
+    bool locked = false;        // another run holds the output
+    bool unprivileged = false;  // a POSIX user whom permissions stop (not on Windows)
+};
+
+// A spelling of `name` in the current directory longer than Linux's PATH_MAX.
+std::string past_path_max(const std::string& name) {
+    std::string path;
+    for (int i = 0; i < 2100; ++i) path += testing_windows_build() ? ".\\" : "./";
+    return path + name;
+}
+
+// Holds a lock on the whole file, as a run writing it does, while it lives.
+struct WholeFileLock {
+    int fd;
+    explicit WholeFileLock(const fs::path& path) : fd(open(path.c_str(), O_RDWR)) {
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        if (fd < 0 || fcntl(fd, F_SETLK, &whole) != 0) throw std::runtime_error("no lock");
+    }
+    ~WholeFileLock() { close(fd); }
 };
 
 TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
@@ -90,6 +111,8 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
         lines.insert(lines.end(), more.begin(), more.end());
         return lines;
     };
+    const std::string long_old = past_path_max("old.bin");
+    const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
     const std::vector<EarlyEnd> cases = {
         {"OutputNotOpened", {"no/dir/out.bin", "prog.bin", "d.dat"},
          {"Failed to open outfile, code 2"}, 1, std::nullopt},
@@ -108,19 +131,43 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
                  : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
                                   "Failed to read data file sub, code 21"}),
          windows ? 3 : 4, banks_of_d},
-        // An output created by this run is compared with each input once open.
+        // An output this run created is removed again when an input is it.
         {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
-         {"Failed to open outfile, it is also the input file new.bin"}, 1, ""},
+         {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
         {"NewOutputNamedAsData", {"new.bin", "prog.bin", "d.dat", "new.bin", "d.dat"},
-         then(after_d, {"Failed to open outfile, it is also the input file new.bin"}), 1, banks_of_d},
+         {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
         {"ExistingOutputAndMissingData", {"old.bin", "prog.bin", "nope"},
          {"Failed to open data file nope, code 2"}, 3, model_run("", kProgram, {}).unpadded},
+        // An input that cannot be looked up might be the output, which stays as
+        // it was. Windows looks such a spelling up, and finds the output.
+        {"ProgramPastPathMax", {"old.bin", long_old, "d.dat"},
+         {windows ? is_long_old : "Failed to open program file, code 36"}, windows ? 1 : 2,
+         "an old image"},
+        {"DataPastPathMax", {"old.bin", "prog.bin", "d.dat", long_old},
+         {windows ? is_long_old : "Failed to open data file " + long_old + ", code 36"},
+         windows ? 1 : 3, "an old image"},
+        {"DataInADirectoryNobodyMaySearch", {"old.bin", "prog.bin", "locked/x.dat"},
+         {"Failed to open data file locked/x.dat, code 13"}, 3, "an old image", false, true},
+        {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
+         {"Failed to open outfile, code " + code(11, 13)}, 1, "an old image", true},
     };
     for (const EarlyEnd& c : cases) {
+        if (c.unprivileged && windows) continue;
         SCOPED_TRACE(c.name);
         ScratchDir dir;
         const std::set<std::string> before = listing(with_inputs(dir).path);
-        const ToolResult result = run_tool(dir, c.args);
+        if (c.unprivileged) {  // nobody may use the scratch directory, but not search "locked"
+            fs::create_directory(dir.path / "locked");
+            dir.write("locked/x.dat", kData);
+            fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_write);
+            fs::permissions(dir.path, fs::perms::all);
+            fs::permissions(dir.path / "old.bin", fs::perms::all);
+        }
+        std::optional<WholeFileLock> lock;
+        if (c.locked) lock.emplace(dir.path / "old.bin");
+        RunSetup setup;
+        setup.unprivileged = c.unprivileged;
+        const ToolResult result = run_tool(dir, c.args, setup);
         EXPECT_EQ(result.lines, c.lines);
         EXPECT_EQ(result.status, c.status);
         if (c.left) {
@@ -128,6 +175,7 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
         } else {
             EXPECT_EQ(listing(dir.path), before);
         }
+        if (c.unprivileged) fs::permissions(dir.path / "locked", fs::perms::owner_all);
     }
 }
 
@@ -165,37 +213,55 @@ TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     EXPECT_EQ(result.lines, model_run(null_device(), kProgram, {{null_device(), ""}}).lines);
 }
 
-TEST(RunOutcome, MessagesNeverLandInTheImage) {
+RunSetup stdout_to(const std::string& path, bool append = false) {
+    RunSetup setup;
+    setup.stdout_path = path;
+    setup.stdout_append = append;
+    return setup;
+}
+
+TEST(RunOutcome, MessagesNeverLandInAFileTheRunReadsOrWrites) {
     const std::vector<DataFile> sixty(60, DataFile{"d.dat", kData});
     struct MessageCase {
         const char* name;
         std::string out_path;
-        std::string stdout_path;  // as RunSetup takes it
-        std::string image_path;   // where the image ends up
-        const char* device;       // the device the case needs, if any
-        bool stderr_to_stdout;
-        Lines errors;             // expected on standard error; "*" for every message
+        RunSetup setup;
+        std::string image_path;  // where the image ends up
+        bool posix_only;         // needs /dev/stdout, /dev/full or a POSIX pipe
+        int status;
+        Lines errors;            // expected on standard error; "*" for every message
     };
+    RunSetup both_to_rom = stdout_to("rom.bin");
+    both_to_rom.stderr_to_stdout = true;
+    RunSetup errors_to_data = stdout_to("rom.bin");
+    errors_to_data.stderr_path = "d.dat";
+    RunSetup no_reader = stdout_to("|");
+    no_reader.pipe_reader_quits_after = 0;
     const std::vector<MessageCase> cases = {
-        {"StandardOutputClosed", "out.bin", "-", "out.bin", nullptr, false, {}},
-        {"ImageOnStandardOutput", "/dev/stdout", "rom.bin", "rom.bin", "/dev/stdout", false, {"*"}},
-        {"ImageOnStandardOutputAndError", "/dev/stdout", "rom.bin", "rom.bin", "/dev/stdout", true, {}},
-        {"MessagesToAFullDisk", "out.bin", "/dev/full", "out.bin", "/dev/full", false,
+        {"StandardOutputClosed", "out.bin", stdout_to("-"), "out.bin", false, 0, {}},
+        {"ImageOnStandardOutput", "/dev/stdout", stdout_to("rom.bin"), "rom.bin", true, 0, {"*"}},
+        {"ImageOnStandardOutputAndError", "/dev/stdout", both_to_rom, "rom.bin", true, 0, {}},
+        {"StandardOutputIsTheOutputFile", "out.bin", stdout_to("out.bin"), "out.bin", false, 0, {"*"}},
+        {"StandardOutputAppendsToADataFile", "out.bin", stdout_to("d.dat", true), "out.bin", false, 0,
+         {"*"}},
+        {"ImageOnStandardOutputErrorsAppendToADataFile", "/dev/stdout", errors_to_data, "rom.bin",
+         true, 0, {}},
+        {"MessagesToAFullDisk", "out.bin", stdout_to("/dev/full"), "out.bin", true, 7,
          {"Failed to write standard output, code 28"}},
+        {"MessagesToAPipeWithNoReader", "out.bin", no_reader, "out.bin", true, 7,
+         {"Failed to write standard output, code 32"}},
     };
     for (const MessageCase& c : cases) {
-        if (c.device != nullptr && !has_device(c.device)) continue;
+        if (c.posix_only && testing_windows_build()) continue;
         SCOPED_TRACE(c.name);
         ScratchDir dir;
         std::vector<std::string> args = {c.out_path, "prog.bin"};
         for (const DataFile& file : sixty) args.push_back(file.path);
-        RunSetup setup;
-        setup.stdout_path = c.stdout_path;
-        setup.stderr_to_stdout = c.stderr_to_stdout;
-        const ToolResult result = run_tool(with_inputs(dir), args, setup);
+        const ToolResult result = run_tool(with_inputs(dir), args, c.setup);
         const ModelRun expected = model_run(c.out_path, kProgram, sixty);
         EXPECT_EQ(first_difference(dir.read(c.image_path), expected.image), "");
-        EXPECT_EQ(result.status, c.stdout_path == "/dev/full" ? 7 : 0);
+        EXPECT_EQ(dir.read("d.dat"), kData);
+        EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.errors, c.errors == Lines{"*"} ? expected.lines : c.errors);
     }
 }
@@ -237,19 +303,51 @@ TEST(RunOutcome, EveryDataFileIsClosedBeforeTheNext) {
     EXPECT_EQ(result.lines.size(), 3 * 2000 + 1u);
 }
 
-TEST(RunOutcome, FullDiskIsAWriteFailureWithoutClosingLine) {
-    if (!has_device("/dev/full")) GTEST_SKIP() << "no always-full device /dev/full";
-    // A small image fails at the final flush, a large one at a bank.
-    for (const std::size_t size : {std::size_t{10}, std::size_t{300} * 8064}) {
+TEST(RunOutcome, ImageThatCannotBeWrittenEndsWithOneFailureLine) {
+    if (testing_windows_build()) GTEST_SKIP() << "needs /dev/full, /dev/stdout and POSIX pipes";
+    RunSetup reader_quits = stdout_to("|");
+    reader_quits.pipe_reader_quits_after = 8192;
+    struct WriteCase {
+        const char* name;
+        std::string out_path;
+        RunSetup setup;
+        std::size_t data_size;
+        bool said_on_stderr;  // the lines are on standard error, not standard output
+        std::string failure;
+    };
+    const std::vector<WriteCase> cases = {
+        {"FullDiskAtTheFinalFlush", "/dev/full", {}, 10, false, "Failed to write outfile, code 28"},
+        {"FullDiskAtABank", "/dev/full", {}, 300 * 8064, false, "Failed to write outfile, code 28"},
+        {"FullDiskForImageAndMessages", "/dev/full", stdout_to("/dev/full"), 10, true,
+         "Failed to write outfile, code 28"},
+        {"PipeWhoseReaderQuits", "/dev/stdout", reader_quits, 300 * 8064, true,
+         "Failed to write outfile, code 32"},
+    };
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
         ScratchDir dir;
         dir.write("prog.bin", kProgram);
-        dir.write("d.dat", pattern_bytes(size, 2));
-        const ToolResult result = run_tool(dir, {"/dev/full", "prog.bin", "d.dat"});
+        dir.write("d.dat", pattern_bytes(c.data_size, 2));
+        const ToolResult result = run_tool(dir, {c.out_path, "prog.bin", "d.dat"}, c.setup);
         EXPECT_EQ(result.status, 5);
-        ASSERT_FALSE(result.lines.empty());
-        EXPECT_EQ(result.lines.back(), "Failed to write outfile, code 28");
-        for (const std::string& line : result.lines) EXPECT_NE(line.rfind("Finished", 0), 0u);
+        const Lines& said = c.said_on_stderr ? result.errors : result.lines;
+        ASSERT_FALSE(said.empty());
+        EXPECT_EQ(said.back(), c.failure);
+        for (const std::string& line : said) EXPECT_NE(line.rfind("Finished", 0), 0u);
     }
+}
+
+TEST(RunOutcome, ClosedDescriptorThatCannotBeFilledStopsTheRunBeforeAnyFile) {
+    if (testing_windows_build()) GTEST_SKIP() << "Windows has no descriptors to fill";
+    if (!tool_emulator().empty()) GTEST_SKIP() << "the emulator needs descriptors of its own";
+    ScratchDir dir;
+    RunSetup setup = stdout_to("-");
+    setup.stdin_closed = true;
+    setup.open_files_limit = 1;  // descriptor 0 is filled; 1 cannot be
+    const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
+    EXPECT_EQ(result.status, 8);
+    EXPECT_EQ(result.errors, Lines{"Failed to open the null device on closed descriptor 1, code 24"});
+    EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
 }
 
 TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {

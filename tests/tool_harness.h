@@ -1,6 +1,8 @@
 // Runs the real bankstitcher binary in a scratch directory and captures what
-// it prints and its exit status. A Windows build runs under the runner (Wine)
-// that BANKSTITCHER_RUNNER names.
+// it prints and its exit status. Two settings, built in and overridable from
+// the environment, say how: BANKSTITCHER_EMULATOR, a command that runs the
+// binary (Wine, or qemu-user for another processor), and BANKSTITCHER_WINDOWS,
+// "1" for a Windows build (CR LF, the Windows C runtime's error numbers).
 #pragma once
 
 #include <sys/resource.h>
@@ -8,9 +10,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -26,8 +30,10 @@ inline std::string setting(const char* name, const char* built_in) {
     return value != nullptr ? value : built_in;
 }
 inline std::string tool_exe() { return setting("BANKSTITCHER_EXE", BANKSTITCHER_EXE); }
-inline std::string tool_runner() { return setting("BANKSTITCHER_RUNNER", BANKSTITCHER_RUNNER); }
-inline bool testing_windows_build() { return !tool_runner().empty(); }
+inline std::string tool_emulator() {
+    return setting("BANKSTITCHER_EMULATOR", BANKSTITCHER_EMULATOR);
+}
+inline bool testing_windows_build() { return setting("BANKSTITCHER_WINDOWS", BANKSTITCHER_WINDOWS) == "1"; }
 
 inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,11 +68,19 @@ struct ToolResult {
 
 // How the tool is started, beyond its arguments.
 struct RunSetup {
-    std::string stdout_path;  // standard output: "" is captured, "-" closed
+    // Standard output: "" is captured in a file, "-" closed, "|" a pipe that
+    // is read to its end, or only up to `pipe_reader_quits_after` bytes
+    // (0: the pipe has no reader at all); anything else is a file.
+    std::string stdout_path;
+    bool stdout_append = false;  // >> instead of >
+    std::size_t pipe_reader_quits_after = std::string::npos;
+    std::string stderr_path;  // "" is captured
     bool stderr_to_stdout = false;  // 2>&1
+    bool stdin_closed = false;
+    bool unprivileged = false;  // run as nobody when the tests run as root
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
-    std::vector<std::string> wrapper;  // a command that runs the tool, e.g. fiu-run
+    std::vector<std::string> wrapper;  // a command that runs the tool, e.g. strace
 };
 
 // Splits standard output into lines; the Windows console ends them in CR LF.
@@ -87,10 +101,11 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
                            const RunSetup& setup = {}) {
     const std::string exe = tool_exe();
     args.insert(args.begin(), exe);
-    if (testing_windows_build()) {
-        args.insert(args.begin(), tool_runner());
-        setenv("WINEDEBUG", "-all", 0);  // keep Wine's own chatter out of the output
-    }
+    // The emulator command, split at blanks, goes in front.
+    std::istringstream emulator(tool_emulator());
+    std::vector<std::string> words{std::istream_iterator<std::string>(emulator), {}};
+    args.insert(args.begin(), words.begin(), words.end());
+    setenv("WINEDEBUG", "-all", 0);  // keep Wine's own chatter out of the output
     args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -99,16 +114,38 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
     const fs::path out = cwd / ".stdout";
     const fs::path err = cwd / ".stderr";
     const std::string stdout_path = setup.stdout_path.empty() ? out.string() : setup.stdout_path;
+    const std::string stderr_path = setup.stderr_path.empty() ? err.string() : setup.stderr_path;
+    const bool piped = stdout_path == "|";
+    int pipe_ends[2] = {-1, -1};
+    if (piped && pipe(pipe_ends) != 0) throw std::runtime_error("no pipe");
+    if (piped && setup.pipe_reader_quits_after == 0) close(pipe_ends[0]);  // no reader at all
     const pid_t child = fork();
     if (child == 0) {
         const rlimit files{setup.open_files_limit, setup.open_files_limit};
         const rlimit size{setup.file_size_limit, setup.file_size_limit};
-        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
-        if (chdir(cwd.c_str()) != 0 || !std::freopen(err.c_str(), "wb", stderr)) _exit(127);
-        if (stdout_path == "-" ? close(1) != 0 : !std::freopen(stdout_path.c_str(), "wb", stdout)) {
+        // The signals as users meet them. Windows has no SIGXFSZ: there a
+        // write past the limit is made to fail, as it fails on Windows.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::signal(SIGXFSZ, testing_windows_build() ? SIG_IGN : SIG_DFL);
+        if (chdir(cwd.c_str()) != 0 ||
+            !std::freopen(stderr_path.c_str(), setup.stderr_path.empty() ? "wb" : "ab", stderr)) {
             _exit(127);
         }
-        if (setup.stderr_to_stdout && dup2(1, 2) != 2) _exit(127);
+        if (piped) {
+            if (dup2(pipe_ends[1], 1) != 1) _exit(127);
+            close(pipe_ends[1]);
+            if (setup.pipe_reader_quits_after != 0) close(pipe_ends[0]);
+        } else if (stdout_path == "-" ? close(1) != 0
+                                      : !std::freopen(stdout_path.c_str(),
+                                                      setup.stdout_append ? "ab" : "wb", stdout)) {
+            _exit(127);
+        }
+        if ((setup.stderr_to_stdout && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0)) {
+            _exit(127);
+        }
+        if (setup.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(127);
+        }
         if ((files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
             (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
             _exit(127);
@@ -116,11 +153,26 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    std::string piped_text;
+    if (piped) {
+        close(pipe_ends[1]);
+        if (setup.pipe_reader_quits_after != 0) {
+            char buffer[65536];
+            ssize_t got = 0;
+            while (piped_text.size() < setup.pipe_reader_quits_after &&
+                   (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0) {
+                piped_text.append(buffer, static_cast<std::size_t>(got));
+            }
+            close(pipe_ends[0]);
+        }
+    }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        throw std::runtime_error("the tool did not exit: " + exe);
+        throw std::runtime_error("the tool did not exit: " + exe + " (" +
+                                 (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "?") + ")");
     }
-    ToolResult result{WEXITSTATUS(status), split_lines(read_file(out)), split_lines(read_file(err))};
+    ToolResult result{WEXITSTATUS(status), split_lines(piped ? piped_text : read_file(out)),
+                      split_lines(read_file(err))};
     fs::remove(out);
     fs::remove(err);
     return result;

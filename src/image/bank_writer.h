@@ -1,6 +1,7 @@
 // Writes bank 0 from the program file and the data banks of each data file.
 #pragma once
 
+#include "exit_status.h"
 #include "image/image.h"
 
 namespace bankstitcher {

@@ -1,5 +1,5 @@
-// The cartridge image: bank sizes, the run's exit statuses and the image
-// writer record that the bank writer and the padder share.
+// The cartridge image: bank sizes and the image writer record that the bank
+// writer and the padder share.
 #pragma once
 
 #include <cstddef>
@@ -17,19 +17,6 @@ constexpr std::uint32_t kPageStep = 2;
 // The image never grows past 131072 banks, so addresses and padded sizes
 // stay far inside a signed 32-bit value.
 constexpr std::int32_t kMaxImageSize = 1 << 30;
-
-// Process exit statuses, one for each way a run can end.
-enum Status : int {
-    kStatusOk = 0,
-    kStatusUsage = -1,
-    kStatusOutputOpenFailed = 1,
-    kStatusProgramOpenFailed = 2,
-    kStatusDataOpenFailed = 3,
-    kStatusReadFailed = 4,
-    kStatusWriteFailed = 5,
-    kStatusImageTooLarge = 6,
-    kStatusMessagesFailed = 7,  // the image is whole, but messages were lost
-};
 
 // Everything one run writes the image with; it lives for the whole run.
 struct ImageWriter {

@@ -29,15 +29,19 @@ std::int32_t padded_size(std::int32_t address) {
 
 Status pad_image(ImageWriter& image) {
     const std::int32_t size = padded_size(image.address);
-    if (size == image.address) {
-        return kStatusOk;
+    const bool padding = size != image.address;
+    if (padding) {
+        report_padding(size);
     }
-    report_padding(size);
+    // The warnings are about the image's size, whether or not it was padded.
     if (size > kBoardLimit) {
         report_board_too_small();
     }
     if (size > kBankSwitchLimit) {
         report_bank_switch_too_small();
+    }
+    if (!padding) {
+        return kStatusOk;
     }
 
     // The pattern is anchored at byte 0, so the header hides its start.
