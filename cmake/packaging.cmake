@@ -1,12 +1,23 @@
 # Install layout and packages: a Debian package on Linux, a .zip on Windows.
+# Packages are reproducible: the same commit gives the same bytes whatever the
+# build directory, time, time zone, umask or locale (see cmake/cpack_*.cmake).
 include(GNUInstallDirs)
 
+# Directories the install creates are 0755 whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+
+string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" target_processor)
 if(WIN32)
   # A flat folder: the .exe with its README and LICENSE beside it.
   install(TARGETS bankstitcher RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-x86_64)
+  if(target_processor STREQUAL "amd64")
+    set(target_processor x86_64)
+  endif()
+  set(CPACK_SYSTEM_NAME windows-${target_processor})
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   # The man page carries the project's version; Debian installs it, and the
@@ -27,10 +38,35 @@ else()
   install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The copyright file holds the license text, in Debian's machine-readable form.
   install(FILES README.md packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-          RENAME bankstitcher)
   set(CPACK_GENERATOR DEB)
+
+  # The Debian architecture is the target's, never the build machine's.
+  if(target_processor MATCHES "^(x86_64|amd64)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  elseif(target_processor MATCHES "^(aarch64|arm64)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  elseif(target_processor MATCHES "^i[3-6]86$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  else()
+    message(FATAL_ERROR "No Debian architecture is known for ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    # dpkg-shlibdeps looks in the build machine's libraries; the packaging
+    # script asks it about the cross libraries instead.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_BANKSTITCHER_CROSS_LIBRARIES ${CMAKE_FIND_ROOT_PATH}/lib)
+    set(CPACK_BANKSTITCHER_BINARY ${CMAKE_CURRENT_BINARY_DIR}/bankstitcher)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # the libc version the binary needs
+  endif()
+  # The lintian override goes into the package alone, not into a plain install.
+  set(CPACK_BANKSTITCHER_LINTIAN_OVERRIDES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/lintian-overrides)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_extras.cmake)
 endif()
+
+# Run by cpack for every package: the time stamp from the commit, UTC.
+set(CPACK_BANKSTITCHER_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_reproducible.cmake)
 
 set(CPACK_PACKAGE_NAME bankstitcher)
 set(CPACK_PACKAGE_VENDOR "The bankstitcher developers")
@@ -47,7 +83,6 @@ set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # the libc version the binary needs
 set(CPACK_STRIP_FILES ON)
 
 include(CPack)

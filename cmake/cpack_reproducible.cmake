@@ -1,0 +1,48 @@
+# Read by cpack before it makes each package. Every time stamp in a package
+# is the commit's time (or the changelog's date where there is no git), and
+# DOS times in a .zip are taken in UTC, so that one commit gives the same
+# bytes on every machine. A SOURCE_DATE_EPOCH the user sets wins.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C "${CPACK_BANKSTITCHER_SOURCE_DIR}" log -1 --format=%ct
+                  OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE git_failed ERROR_QUIET)
+  if(git_failed OR NOT epoch MATCHES "^[0-9]+$")
+    # The newest changelog entry's date: " -- NAME <MAIL>  Wed, 09 Dec 2026 16:00:00 +0000".
+    file(STRINGS "${CPACK_BANKSTITCHER_SOURCE_DIR}/packaging/changelog" trailer
+         REGEX "^ -- .*  [A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] [0-9]+ [0-9:]+ \\+0000$" LIMIT_COUNT 1)
+    string(REGEX MATCH "([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+)" _ "${trailer}")
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND months "${CMAKE_MATCH_2}" month)
+    # Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
+    math(EXPR y "${CMAKE_MATCH_3} - (${month} < 2)")
+    math(EXPR era "${y} / 400")
+    math(EXPR yoe "${y} - ${era} * 400")
+    math(EXPR mp "(${month} + 10) % 12")
+    math(EXPR doy "(153 * ${mp} + 2) / 5 + ${CMAKE_MATCH_1} - 1")
+    math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+    math(EXPR epoch "(${era} * 146097 + ${doe} - 719468) * 86400 + ${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
+  endif()
+  set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
+endif()
+set(ENV{TZ} UTC0)
+
+# A cross-built Debian package depends on the target's libraries, as
+# dpkg-shlibdeps finds them among the cross libraries; it names them as the
+# cross packages do (libc6:arm64, libgcc-s1-arm64-cross), and the package
+# for that architecture names them plainly.
+if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_BANKSTITCHER_CROSS_LIBRARIES)
+  set(work "${CPACK_TOPLEVEL_DIRECTORY}/shlibdeps")
+  file(MAKE_DIRECTORY "${work}/debian")
+  file(WRITE "${work}/debian/control" "")
+  execute_process(COMMAND env "LD_LIBRARY_PATH=${CPACK_BANKSTITCHER_CROSS_LIBRARIES}"
+                          dpkg-shlibdeps -O "-e${CPACK_BANKSTITCHER_BINARY}"
+                  WORKING_DIRECTORY "${work}" OUTPUT_VARIABLE substvars ERROR_VARIABLE complaints
+                  RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(failed OR NOT substvars MATCHES "shlibs:Depends=(.+)")
+    message(FATAL_ERROR "dpkg-shlibdeps found no dependencies for the cross-built binary:\n${complaints}")
+  endif()
+  set(depends "${CMAKE_MATCH_1}")
+  string(REPLACE ":${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}" "" depends "${depends}")
+  string(REPLACE "-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}-cross" "" CPACK_DEBIAN_PACKAGE_DEPENDS
+         "${depends}")
+endif()
