@@ -62,6 +62,7 @@ else()
   # The lintian override goes into the package alone, not into a plain install.
   set(CPACK_BANKSTITCHER_LINTIAN_OVERRIDES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/lintian-overrides)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_extras.cmake)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_modes.cmake)
 endif()
 
 # Run by cpack for every package: the time stamp from the commit, UTC.
