@@ -3,10 +3,12 @@
 # DOS times in a .zip are taken in UTC, so that one commit gives the same
 # bytes on every machine. A SOURCE_DATE_EPOCH the user sets wins.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-  execute_process(COMMAND git -C "${CPACK_BANKSTITCHER_SOURCE_DIR}" log -1 --format=%ct
-                  OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                  RESULT_VARIABLE git_failed ERROR_QUIET)
-  if(git_failed OR NOT epoch MATCHES "^[0-9]+$")
+  set(epoch "")
+  if(EXISTS "${CPACK_BANKSTITCHER_SOURCE_DIR}/.git")
+    execute_process(COMMAND git -C "${CPACK_BANKSTITCHER_SOURCE_DIR}" log -1 --format=%ct
+                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT epoch MATCHES "^[0-9]+$")
     # The newest changelog entry's date: " -- NAME <MAIL>  Wed, 09 Dec 2026 16:00:00 +0000".
     file(STRINGS "${CPACK_BANKSTITCHER_SOURCE_DIR}/packaging/changelog" trailer
          REGEX "^ -- .*  [A-Z][a-z][a-z], [0-9]+ [A-Z][a-z][a-z] [0-9]+ [0-9:]+ \\+0000$" LIMIT_COUNT 1)
@@ -14,7 +16,10 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
     set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
     list(FIND months "${CMAKE_MATCH_2}" month)
     # Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
-    math(EXPR y "${CMAKE_MATCH_3} - (${month} < 2)")
+    set(y ${CMAKE_MATCH_3})
+    if(month LESS 2)
+      math(EXPR y "${y} - 1")
+    endif()
     math(EXPR era "${y} / 400")
     math(EXPR yoe "${y} - ${era} * 400")
     math(EXPR mp "(${month} + 10) % 12")
