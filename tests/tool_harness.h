@@ -5,6 +5,8 @@
 // "1" for a Windows build (CR LF, the Windows C runtime's error numbers).
 #pragma once
 
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,7 +79,7 @@ struct RunSetup {
     std::string stderr_path;  // "" is captured
     bool stderr_to_stdout = false;  // 2>&1
     bool stdin_closed = false;
-    bool unprivileged = false;  // run as nobody when the tests run as root
+    bool unprivileged = false;  // file permissions bind the tool, even run by root
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
     std::vector<std::string> wrapper;  // a command that runs the tool, e.g. strace
@@ -143,7 +145,11 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
         if ((setup.stderr_to_stdout && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0)) {
             _exit(127);
         }
-        if (setup.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+        // Root is kept to file permissions by losing the two capabilities that
+        // override them; anyone else is kept to them anyway.
+        if (setup.unprivileged && geteuid() == 0 &&
+            (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE) != 0 ||
+             prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH) != 0)) {
             _exit(127);
         }
         if ((files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
