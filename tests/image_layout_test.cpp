@@ -1,5 +1,6 @@
 // Whole successful runs: image bytes and printed lines against the model.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 
@@ -71,6 +72,11 @@ TEST_P(ImageLayout, MatchesTheModel) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, expected.lines);
     EXPECT_EQ(first_difference(dir.read(c.out_path), expected.image), "");
+    if (!testing_windows_build() && !c.over_longer_image) {  // a new image: rw for all, less the umask
+        const mode_t mask = umask(0);
+        umask(mask);
+        EXPECT_EQ(fs::status(dir.path / c.out_path).permissions(), fs::perms(0666 & ~mask));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ImageLayout, ::testing::ValuesIn(kLayoutCases),
