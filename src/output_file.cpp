@@ -52,9 +52,9 @@ std::FILE* open_output(const char* path, bool& created) {
     return stream;
 }
 
-bool lock_output(std::FILE* output, const FileIdentity& identity) {
+OutputLock lock_output(std::FILE* output, const FileIdentity& identity) {
     if (identity.kind != FileKind::regular) {
-        return true;
+        return OutputLock::taken;
     }
     // Windows locks keep other handles out of the locked bytes, so the lock is
     // on one byte far past any image, which only another run asks for.
@@ -62,11 +62,14 @@ bool lock_output(std::FILE* output, const FileIdentity& identity) {
     far_byte.OffsetHigh = 0x40000000;
     if (LockFileEx(handle_of(output), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &far_byte)) {
-        return true;
+        return OutputLock::taken;
     }
     const DWORD error = GetLastError();
     errno = errno_for(error);
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
+        return OutputLock::taken;  // no locks on this file system
+    }
+    return error == ERROR_LOCK_VIOLATION ? OutputLock::held_by_another_run : OutputLock::failed;
 }
 
 bool truncate_output(std::FILE* output, const FileIdentity& identity) {
@@ -81,8 +84,9 @@ void discard_output(std::FILE* output, const char* path, bool created,
                     const FileIdentity& identity) {
     const int code = errno;
     std::fclose(output);
-    // Windows removes no file that is open, so the name is looked up anew.
-    const wchar_t* wide = created && identity.kind == FileKind::regular ? wide_path(path) : nullptr;
+    // Windows removes no open file, so the file is closed first; a device or a
+    // pipe is never created.
+    const wchar_t* wide = created && identity.kind != FileKind::device ? wide_path(path) : nullptr;
     if (wide != nullptr) {
         DeleteFileW(wide);
     }
@@ -113,18 +117,21 @@ std::FILE* open_output(const char* path, bool& created) {
     return stream;
 }
 
-bool lock_output(std::FILE* output, const FileIdentity& identity) {
+OutputLock lock_output(std::FILE* output, const FileIdentity& identity) {
     if (identity.kind != FileKind::regular) {
-        return true;
+        return OutputLock::taken;
     }
     struct flock whole_file {};
     whole_file.l_type = F_WRLCK;
     whole_file.l_whence = SEEK_SET;
     if (fcntl(fileno(output), F_SETLK, &whole_file) == 0) {
-        return true;
+        return OutputLock::taken;
     }
     // Some network file systems have no locks at all; the run goes on there.
-    return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) {
+        return OutputLock::taken;
+    }
+    return errno == EAGAIN || errno == EACCES ? OutputLock::held_by_another_run : OutputLock::failed;
 }
 
 bool truncate_output(std::FILE* output, const FileIdentity& identity) {
@@ -134,8 +141,9 @@ bool truncate_output(std::FILE* output, const FileIdentity& identity) {
 void discard_output(std::FILE* output, const char* path, bool created,
                     const FileIdentity& identity) {
     const int code = errno;
-    // Only the file this run made goes, not one that has taken its name since.
-    if (created && identity.kind == FileKind::regular && same_file(identify_path(path), identity)) {
+    // Only the file this run made goes, not one that has taken its name since;
+    // one that could not be examined was made by this run a moment ago.
+    if (created && (identity.kind == FileKind::unknown || same_file(identify_path(path), identity))) {
         unlink(path);
     }
     std::fclose(output);

@@ -14,15 +14,17 @@ namespace bankstitcher {
 // (with errno) when it cannot be opened.
 std::FILE* open_output(const char* path, bool& created);
 
-// Takes a lock on a regular output for the rest of the run; false (with
-// errno) when another run holds it. File systems without locks go unlocked.
-bool lock_output(std::FILE* output, const FileIdentity& identity);
+enum class OutputLock { taken, held_by_another_run, failed };
+
+// Takes a lock on a regular output for the rest of the run; errno says why
+// when it is not taken. File systems without locks go unlocked.
+OutputLock lock_output(std::FILE* output, const FileIdentity& identity);
 
 // Cuts a regular output to nothing; false (with errno) when that fails.
 bool truncate_output(std::FILE* output, const FileIdentity& identity);
 
 // Closes an output the run refused, and removes it when this run created it
-// and `path` still names it; errno is kept.
+// and `path` does not name another file by now; errno is kept.
 void discard_output(std::FILE* output, const char* path, bool created,
                     const FileIdentity& identity);
 

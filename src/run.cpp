@@ -143,7 +143,11 @@ int run(int argc, char** argv) {
     }
     keep_messages_out_of(output);
     // The file another run is writing is left to it, even one this run created.
-    if (!lock_output(image.output, output)) {
+    const OutputLock lock = lock_output(image.output, output);
+    if (lock != OutputLock::taken) {
+        if (lock == OutputLock::failed) {
+            discard_output(image.output, out_path, created, output);
+        }
         return report_output_open_failed(errno);
     }
     FileIdentity found{FileKind::missing};

@@ -2,7 +2,8 @@
 // errors that call can give, once and from then on, with standard output a
 // file and then a pipe. Whatever fails, a run ends with status 0 only with the
 // exact image and every message; with status 7 the image is exact; with any
-// other status there is no closing line and the last line says what failed.
+// other status there is no closing line and the last line says what failed,
+// and a refused output that the run created is gone.
 // No run dies of a signal, and inputs never change; a run that hangs is
 // ended by the test's time limit.
 #include <gtest/gtest.h>
@@ -107,8 +108,8 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
                     const bool from_then_on = e == errors.size();
                     const std::string when =
                         std::to_string(n) + (from_then_on ? ".." + std::to_string(last) : "");
-                    const std::string fault = call + ":error=" + errors[from_then_on ? 0 : e] +
-                                              ":when=" + when;
+                    const std::string& code = errors[from_then_on ? 0 : e];
+                    const std::string fault = call + ":error=" + code + ":when=" + when;
                     SCOPED_TRACE(std::string(*stdout_path ? "pipe " : "file ") + fault);
                     fs::remove(dir.path / "out.bin");
                     // A fault that goes on past the tool's end reaches a coverage
@@ -152,6 +153,13 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
                     }
                     for (const std::string& line : said) EXPECT_FALSE(is_closing_line(line));
                     for (const std::string& line : tool_errors) EXPECT_FALSE(is_closing_line(line));
+                    // A refused output this run created is removed, unless another
+                    // run holds it or its name can no longer be looked up.
+                    const bool may_stay = (call == "fcntl" && code == "EAGAIN") ||
+                                          (call == "newfstatat" && from_then_on);
+                    if (result.status == 1 && !may_stay) {
+                        EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
+                    }
                     if (said.empty()) {
                         EXPECT_TRUE(from_then_on && call == "write") << "status " << result.status
                                                                      << " and no line";
