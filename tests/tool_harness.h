@@ -181,6 +181,15 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
                       split_lines(read_file(err))};
     fs::remove(out);
     fs::remove(err);
+    // An emulator that fails to start the tool ends with a status of its own
+    // (Wine's is 1) and no output: that is no outcome of the tool's.
+    for (const std::string& line : result.errors) {
+        for (const char* own : {"wine: ", "wine client error", "wineserver: ", "qemu-"}) {
+            if (!words.empty() && line.rfind(own, 0) == 0) {
+                throw std::runtime_error("the emulator did not run the tool: " + line);
+            }
+        }
+    }
     return result;
 }
 
