@@ -121,9 +121,8 @@ OutputLock lock_output(std::FILE* output, const FileIdentity& identity) {
     if (identity.kind != FileKind::regular) {
         return OutputLock::taken;
     }
-    struct flock whole_file {};
+    struct flock whole_file {};  // from byte 0 (SEEK_SET) to the end, whatever it grows to
     whole_file.l_type = F_WRLCK;
-    whole_file.l_whence = SEEK_SET;
     if (fcntl(fileno(output), F_SETLK, &whole_file) == 0) {
         return OutputLock::taken;
     }
