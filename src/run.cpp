@@ -84,6 +84,45 @@ Status report_unusable_input(InputOpen how, int position, const char* path) {
     }
 }
 
+// Opens the output (argument 1) without truncating it, as `output`, and
+// identifies the file that is open as `identity`, so that no link or rename
+// in between can make it an input. It is locked, compared with every input,
+// and truncated only once no input can be it. A refused output that this run
+// created is removed again; one that another run holds is left to it.
+Status open_checked_output(int argc, char** argv, std::FILE*& output, FileIdentity& identity) {
+    const char* path = argv[1];
+    bool created = false;
+    output = open_output(path, created);
+    if (output == nullptr) {
+        return report_output_open_failed(errno);
+    }
+    identity = identify_stream(output);
+    if (identity.kind == FileKind::unknown) {
+        discard_output(output, path, created, identity);
+        return report_output_open_failed(errno);
+    }
+    keep_messages_out_of(identity);
+    const OutputLock lock = lock_output(output, identity);
+    if (lock != OutputLock::taken) {
+        if (lock == OutputLock::failed) {
+            discard_output(output, path, created, identity);
+        }
+        return report_output_open_failed(errno);
+    }
+    FileIdentity found{FileKind::missing};
+    if (const int i = unsafe_input(identity, argc, argv, found)) {
+        discard_output(output, path, created, identity);
+        const bool is_output = found.kind != FileKind::unknown;
+        return report_unusable_input(is_output ? InputOpen::is_output : InputOpen::open_failed, i,
+                                     argv[i]);
+    }
+    if (!truncate_output(output, identity)) {
+        discard_output(output, path, created, identity);
+        return report_output_open_failed(errno);
+    }
+    return kStatusOk;
+}
+
 // Closes the finished output; a failed final flush is a failed write. The
 // flush comes first and apart because some C runtimes' fclose (Wine's among
 // them) returns success after a failed flush.
@@ -114,8 +153,6 @@ int run(int argc, char** argv) {
         print_usage();
         return kStatusUsage;
     }
-    const char* out_path = argv[1];
-
     // No message may land in a file the run reads or writes, not even one
     // printed before that file is open.
     for (int i = 1; i < argc; ++i) {
@@ -127,39 +164,11 @@ int run(int argc, char** argv) {
     std::memset(output_buffer, 0, sizeof output_buffer);
     std::memset(input_buffer, 0, sizeof input_buffer);
 
-    // The output is opened without truncation, and identified as the file that
-    // is open, so that no link or rename in between can make it an input;
-    // it is truncated only once no input can be it.
-    bool created = false;
     static ImageWriter image;  // large; it lives for the whole run, like the streams
-    image.output = open_output(out_path, created);
-    if (image.output == nullptr) {
-        return report_output_open_failed(errno);
-    }
-    const FileIdentity output = identify_stream(image.output);
-    if (output.kind == FileKind::unknown) {
-        discard_output(image.output, out_path, created, output);
-        return report_output_open_failed(errno);
-    }
-    keep_messages_out_of(output);
-    // The file another run is writing is left to it, even one this run created.
-    const OutputLock lock = lock_output(image.output, output);
-    if (lock != OutputLock::taken) {
-        if (lock == OutputLock::failed) {
-            discard_output(image.output, out_path, created, output);
-        }
-        return report_output_open_failed(errno);
-    }
-    FileIdentity found{FileKind::missing};
-    if (const int i = unsafe_input(output, argc, argv, found)) {
-        discard_output(image.output, out_path, created, output);
-        const bool is_output = found.kind != FileKind::unknown;
-        return report_unusable_input(is_output ? InputOpen::is_output : InputOpen::open_failed, i,
-                                     argv[i]);
-    }
-    if (!truncate_output(image.output, output)) {
-        discard_output(image.output, out_path, created, output);
-        return report_output_open_failed(errno);
+    FileIdentity output{FileKind::unknown};
+    Status status = open_checked_output(argc, argv, image.output, output);
+    if (status != kStatusOk) {
+        return status;
     }
     // On failure the stream keeps its default buffer, which works too.
     std::setvbuf(image.output, output_buffer, _IOFBF, kStreamBufferSize);
@@ -169,7 +178,7 @@ int run(int argc, char** argv) {
     if (program_open != InputOpen::ok) {
         return report_unusable_input(program_open, 2, argv[2]);
     }
-    Status status = write_program_bank(image, program);
+    status = write_program_bank(image, program);
     if (status != kStatusOk) {
         return status;
     }
@@ -198,7 +207,7 @@ int run(int argc, char** argv) {
     if (status != kStatusOk) {
         return status;
     }
-    report_finished(out_path);
+    report_finished(argv[1]);
     return finish_messages();
 }
 
