@@ -108,8 +108,8 @@ Status finish_messages() {
 }
 
 Status report_start_failed(int fd, int code) {
-    say_on(fd == 2 ? stdout : stderr, "Failed to open the null device on closed descriptor %d, code %d\n",
-           fd, code);
+    say_on(fd == 2 ? stdout : stderr,
+           "Failed to open the null device on closed descriptor %d, code %d\n", fd, code);
     return kStatusStartFailed;
 }
 

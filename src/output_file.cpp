@@ -130,7 +130,8 @@ OutputLock lock_output(std::FILE* output, const FileIdentity& identity) {
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) {
         return OutputLock::taken;
     }
-    return errno == EAGAIN || errno == EACCES ? OutputLock::held_by_another_run : OutputLock::failed;
+    const bool held = errno == EAGAIN || errno == EACCES;
+    return held ? OutputLock::held_by_another_run : OutputLock::failed;
 }
 
 bool truncate_output(std::FILE* output, const FileIdentity& identity) {
@@ -142,7 +143,8 @@ void discard_output(std::FILE* output, const char* path, bool created,
     const int code = errno;
     // Only the file this run made goes, not one that has taken its name since;
     // one that could not be examined was made by this run a moment ago.
-    if (created && (identity.kind == FileKind::unknown || same_file(identify_path(path), identity))) {
+    if (created &&
+        (identity.kind == FileKind::unknown || same_file(identify_path(path), identity))) {
         unlink(path);
     }
     std::fclose(output);
