@@ -171,6 +171,7 @@ TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
         setup.unprivileged = c.unprivileged;
         const ToolResult result = run_tool(dir, c.args, setup);
         EXPECT_EQ(result.lines, c.lines);
+        EXPECT_EQ(result.errors, Lines{});  // a failure that standard output took is said once
         EXPECT_EQ(result.status, c.status);
         if (c.left) {
             EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
