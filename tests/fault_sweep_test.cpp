@@ -8,6 +8,7 @@
 // ended by the test's time limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "image_model.h"
@@ -26,7 +27,8 @@ using Lines = std::vector<std::string>;
 struct CallCounts {
     std::map<std::string, int> before_main;
     std::map<std::string, int> to_end;
-    int lock_call = 0;  // which fcntl call locks the output
+    int lock_call = 0;              // which fcntl call locks the output
+    std::vector<int> input_checks;  // which newfstatat calls examine an open input
 };
 
 CallCounts count_calls(const std::string& trace) {
@@ -44,6 +46,8 @@ CallCounts count_calls(const std::string& trace) {
         }
         const int n = ++counts.to_end[line.substr(0, paren)];
         if (line.find("F_SETLK,") != std::string::npos) counts.lock_call = n;
+        // The output is descriptor 3; an input, opened after it, is 4.
+        if (line.rfind("newfstatat(4, \"\"", 0) == 0) counts.input_checks.push_back(n);
     }
     return counts;
 }
@@ -95,6 +99,8 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
         ASSERT_EQ(run_tool(dir, args, setup).status, 0);
         const CallCounts counts = count_calls(dir.read(".trace"));
         ASSERT_FALSE(counts.before_main.empty()) << "no trace of the tool's first call";
+        ASSERT_NE(counts.lock_call, 0) << "no trace of the lock";
+        ASSERT_EQ(counts.input_checks.size(), data.size() + 1) << "no trace of the inputs' checks";
 
         for (const auto& [call, last] : counts.to_end) {
             // exit_group cannot fail (libc would retry it forever), and the kernel
@@ -148,6 +154,12 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
                     }
                     if (result.status == 0) {
                         EXPECT_EQ(said, expected.lines);
+                    }
+                    // An input that cannot be examined once open is not read.
+                    const auto& checks = counts.input_checks;
+                    if (call == "newfstatat" && !from_then_on &&
+                        std::find(checks.begin(), checks.end(), n) != checks.end()) {
+                        EXPECT_EQ(result.status, 4);
                     }
                     // A file system without locks: the run goes on unlocked.
                     if (call == "fcntl" && code == "ENOLCK" && n == counts.lock_call) {

@@ -350,15 +350,23 @@ TEST(RunOutcome, ClosedDescriptorThatCannotBeFilledStopsTheRunBeforeAnyFile) {
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own; the plain build runs this";
 #endif
-    ScratchDir dir;
-    RunSetup setup = stdout_to("-");
-    setup.stdin_closed = true;
-    setup.open_files_limit = 1;  // descriptor 0 is filled; 1 cannot be
-    const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
-    EXPECT_EQ(result.status, 8);
-    ASSERT_FALSE(result.errors.empty());
-    EXPECT_EQ(result.errors[0], "Failed to open the null device on closed descriptor 1, code 24");
-    EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
+    // Descriptor 0 is filled; the next closed one cannot be, and the line
+    // goes to the standard stream that is open.
+    for (const int closed : {1, 2}) {
+        SCOPED_TRACE(closed);
+        ScratchDir dir;
+        RunSetup setup = stdout_to(closed == 1 ? "-" : "");
+        setup.stderr_path = closed == 2 ? "-" : "";
+        setup.stdin_closed = true;
+        setup.open_files_limit = 1;
+        const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
+        EXPECT_EQ(result.status, 8);
+        const Lines& said = closed == 1 ? result.errors : result.lines;
+        ASSERT_FALSE(said.empty());
+        EXPECT_EQ(said[0], "Failed to open the null device on closed descriptor " +
+                               std::to_string(closed) + ", code 24");
+        EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
+    }
 }
 
 TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {

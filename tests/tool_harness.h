@@ -76,7 +76,7 @@ struct RunSetup {
     std::string stdout_path;
     bool stdout_append = false;  // >> instead of >
     std::size_t pipe_reader_quits_after = std::string::npos;
-    std::string stderr_path;  // "" is captured
+    std::string stderr_path;  // "" is captured, "-" closed
     bool stderr_to_stdout = false;  // 2>&1
     bool stdin_closed = false;
     bool unprivileged = false;  // file permissions bind the tool, even run by root
@@ -130,7 +130,8 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
         std::signal(SIGPIPE, SIG_DFL);
         std::signal(SIGXFSZ, testing_windows_build() ? SIG_IGN : SIG_DFL);
         if (chdir(cwd.c_str()) != 0 ||
-            !std::freopen(stderr_path.c_str(), setup.stderr_path.empty() ? "wb" : "ab", stderr)) {
+            (stderr_path != "-" &&
+             !std::freopen(stderr_path.c_str(), setup.stderr_path.empty() ? "wb" : "ab", stderr))) {
             _exit(127);
         }
         if (piped) {
@@ -142,7 +143,8 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
                                                       setup.stdout_append ? "ab" : "wb", stdout)) {
             _exit(127);
         }
-        if ((setup.stderr_to_stdout && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0)) {
+        if ((setup.stderr_to_stdout && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
+            (stderr_path == "-" && close(2) != 0)) {
             _exit(127);
         }
         // Root is kept to file permissions by losing the two capabilities that
