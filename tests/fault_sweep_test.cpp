@@ -35,6 +35,7 @@ CallCounts count_calls(const std::string& trace) {
     CallCounts counts;
     std::istringstream lines(trace);
     bool in_main = false;
+    std::string input;  // how the check of the input just opened begins
     for (std::string line; std::getline(lines, line);) {
         const std::size_t paren = line.find('(');
         if (paren == std::string::npos || line[0] == '+' || line[0] == '-') continue;
@@ -46,8 +47,14 @@ CallCounts count_calls(const std::string& trace) {
         }
         const int n = ++counts.to_end[line.substr(0, paren)];
         if (line.find("F_SETLK,") != std::string::npos) counts.lock_call = n;
-        // The output is descriptor 3; an input, opened after it, is 4.
-        if (line.rfind("newfstatat(4, \"\"", 0) == 0) counts.input_checks.push_back(n);
+        // An input is opened read-only; its descriptor is examined next.
+        const std::size_t result = line.rfind(" = ");
+        if (line.find("O_RDONLY)") != std::string::npos && result != std::string::npos) {
+            input = "newfstatat(" + line.substr(result + 3) + ", \"\"";
+        } else if (!input.empty() && line.rfind(input, 0) == 0) {
+            counts.input_checks.push_back(n);
+            input.clear();
+        }
     }
     return counts;
 }
