@@ -12,6 +12,11 @@ namespace {
 bool stdout_excluded = false;
 bool stderr_excluded = false;
 int first_write_error = 0;  // errno of the first message not written, or 0
+// The files the standard streams write to. Plain variables, not function
+// statics, whose guarded start would bring in the C++ runtime library.
+bool streams_identified = false;
+FileIdentity stdout_identity{FileKind::unknown};
+FileIdentity stderr_identity{FileKind::unknown};
 
 // Standard output, or standard error when standard output is excluded;
 // nullptr when both are: then messages are dropped.
@@ -84,13 +89,16 @@ Status fail(Status status, const char* format, ...) {
 
 void keep_messages_out_of(const FileIdentity& file) {
     // The standard streams are identified once, before the first file.
-    static const FileIdentity out = identify_stream(stdout);
-    static const FileIdentity err = identify_stream(stderr);
+    if (!streams_identified) {
+        stdout_identity = identify_stream(stdout);
+        stderr_identity = identify_stream(stderr);
+        streams_identified = true;
+    }
     if (file.kind == FileKind::missing || file.kind == FileKind::unknown) {
         return;
     }
-    stdout_excluded = stdout_excluded || may_be_same_open_file(out, file);
-    stderr_excluded = stderr_excluded || may_be_same_open_file(err, file);
+    stdout_excluded = stdout_excluded || may_be_same_open_file(stdout_identity, file);
+    stderr_excluded = stderr_excluded || may_be_same_open_file(stderr_identity, file);
 }
 
 Status finish_messages() {
