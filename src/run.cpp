@@ -96,28 +96,30 @@ Status open_checked_output(int argc, char** argv, std::FILE*& output, FileIdenti
     if (output == nullptr) {
         return report_output_open_failed(errno);
     }
+    // The output is refused: closed, and removed if this run made it.
+    const auto refuse = [&] { discard_output(output, path, created, identity); };
     identity = identify_stream(output);
     if (identity.kind == FileKind::unknown) {
-        discard_output(output, path, created, identity);
+        refuse();
         return report_output_open_failed(errno);
     }
     keep_messages_out_of(identity);
     const OutputLock lock = lock_output(output, identity);
     if (lock != OutputLock::taken) {
         if (lock == OutputLock::failed) {
-            discard_output(output, path, created, identity);
+            refuse();
         }
         return report_output_open_failed(errno);
     }
     FileIdentity found{FileKind::missing};
     if (const int i = unsafe_input(identity, argc, argv, found)) {
-        discard_output(output, path, created, identity);
+        refuse();
         const bool is_output = found.kind != FileKind::unknown;
         return report_unusable_input(is_output ? InputOpen::is_output : InputOpen::open_failed, i,
                                      argv[i]);
     }
     if (!truncate_output(output, identity)) {
-        discard_output(output, path, created, identity);
+        refuse();
         return report_output_open_failed(errno);
     }
     return kStatusOk;
