@@ -184,7 +184,13 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
     fs::remove(out);
     fs::remove(err);
     // An emulator that fails to start the tool ends with a status of its own
-    // (Wine's is 1) and no output: that is no outcome of the tool's.
+    // (Wine's is 1), often with no output: that is no outcome of the tool's,
+    // which says something whenever a Windows run fails.
+    if (testing_windows_build() && result.status != 0 && result.lines.empty() &&
+        result.errors.empty()) {
+        throw std::runtime_error("Wine ended with status " + std::to_string(result.status) +
+                                 " and no output: it did not run the tool");
+    }
     for (const std::string& line : result.errors) {
         for (const char* own : {"wine: ", "wine client error", "wineserver: ", "qemu-"}) {
             if (!words.empty() && line.rfind(own, 0) == 0) {
