@@ -203,7 +203,8 @@ inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
     for (std::string line : result.errors) {
         // Wine puts the thread's number in front of its debug lines: "0054:err:".
         if (line.find_first_not_of("0123456789abcdef") == 4 && line[4] == ':') line.erase(0, 5);
-        for (const char* own : {"wine: ", "wine client error", "wineserver: ", "err:", "qemu-"}) {
+        for (const char* own : {"wine: ", "wine client error", "wineserver: ", "err:", "qemu-",
+                                "Inconsistency detected by ld.so"}) {
             if (!words.empty() && line.rfind(own, 0) == 0) {
                 throw std::runtime_error("the emulator failed: " + line);
             }
