@@ -22,42 +22,39 @@ constexpr std::size_t kStreamBufferSize = 128 * 1024;  // 16 banks
 char output_buffer[kStreamBufferSize];
 char input_buffer[kStreamBufferSize];  // shared: one input is open at a time
 
-// Opens a file stream with one of the fixed stream buffers; nullptr if the
-// file cannot be opened.
-std::FILE* open_stream(const char* path, const char* mode, char* buffer) {
-    std::FILE* stream = std::fopen(path, mode);
-    if (stream != nullptr) {
-        // On failure the stream keeps its default buffer, which works too.
-        std::setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
-    }
-    return stream;
+// Gives a stream one of the fixed stream buffers; on failure it keeps its
+// default buffer, which works too.
+void use_buffer(std::FILE* stream, char* buffer) {
+    std::setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
 }
 
+enum class InputOpen { ok, open_failed, unreadable, is_output };
+
 // Returns the position of the first input (program, then data files) that
-// is the open output under another spelling or link, or that cannot be looked
-// up and so cannot be shown not to be it; `found` is what its lookup gave
-// (errno tells why it failed). 0 when every input is safe to open. A missing
-// input is safe here: it fails to open in its turn.
-int unsafe_input(const FileIdentity& output, int argc, char** argv, FileIdentity& found) {
+// is the open output under another spelling or link (`why` is is_output), or
+// that cannot be looked up and so cannot be shown not to be it (open_failed,
+// with errno). 0 when every input is safe to open. A missing input is safe
+// here: it fails to open in its turn.
+int unsafe_input(const FileIdentity& output, int argc, char** argv, InputOpen& why) {
     for (int i = 2; i < argc; ++i) {
-        found = identify_path(argv[i]);
+        const FileIdentity found = identify_path(argv[i]);
         if (found.kind == FileKind::unknown || same_file(found, output)) {
+            why = found.kind == FileKind::unknown ? InputOpen::open_failed : InputOpen::is_output;
             return i;
         }
     }
     return 0;
 }
 
-enum class InputOpen { ok, open_failed, unreadable, is_output };
-
 // Opens an input with the shared input buffer into `input`. `output` is the
 // open output: an input that turns out to be that same file, or that cannot
 // be examined once open, is closed unread (errno says why it failed).
 InputOpen open_input(const char* path, const FileIdentity& output, std::FILE*& input) {
-    input = open_stream(path, "rb", input_buffer);
+    input = std::fopen(path, "rb");
     if (input == nullptr) {
         return InputOpen::open_failed;
     }
+    use_buffer(input, input_buffer);
     const FileIdentity identity = identify_stream(input);
     const int code = errno;
     if (identity.kind != FileKind::unknown && !same_file(identity, output)) {
@@ -111,12 +108,10 @@ Status open_checked_output(int argc, char** argv, std::FILE*& output, FileIdenti
         }
         return report_output_open_failed(errno);
     }
-    FileIdentity found{FileKind::missing};
-    if (const int i = unsafe_input(identity, argc, argv, found)) {
+    InputOpen why = InputOpen::ok;
+    if (const int i = unsafe_input(identity, argc, argv, why)) {
         refuse();
-        const bool is_output = found.kind != FileKind::unknown;
-        return report_unusable_input(is_output ? InputOpen::is_output : InputOpen::open_failed, i,
-                                     argv[i]);
+        return report_unusable_input(why, i, argv[i]);
     }
     if (!truncate_output(output, identity)) {
         refuse();
@@ -172,8 +167,7 @@ int run(int argc, char** argv) {
     if (status != kStatusOk) {
         return status;
     }
-    // On failure the stream keeps its default buffer, which works too.
-    std::setvbuf(image.output, output_buffer, _IOFBF, kStreamBufferSize);
+    use_buffer(image.output, output_buffer);
 
     std::FILE* program = nullptr;
     const InputOpen program_open = open_input(argv[2], output, program);

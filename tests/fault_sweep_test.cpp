@@ -69,6 +69,37 @@ std::vector<std::string> errors_of(const std::string& call) {
     return {"EIO"};
 }
 
+// One fault: the n-th call of `call` fails with `code`, once or from then on.
+struct Fault {
+    std::string call;
+    std::string code;
+    int n;
+    bool from_then_on;
+    std::string when;  // strace's "N" or "N..LAST"
+};
+
+// Every fault the sweep makes, from the calls a traced run made after the
+// tool's first own call.
+std::vector<Fault> faults_for(const CallCounts& counts, bool piped) {
+    std::vector<Fault> faults;
+    for (const auto& [call, last] : counts.to_end) {
+        // exit_group cannot fail (libc would retry it forever), and the kernel
+        // refuses brk by giving the old break, never an error number.
+        if (call == "exit_group" || call == "brk") continue;
+        // Through a pipe, only the calls on standard output behave otherwise.
+        if (piped && call != "write" && call != "newfstatat") continue;
+        const int first = counts.before_main.count(call) ? counts.before_main.at(call) + 1 : 1;
+        const std::vector<std::string> errors = errors_of(call);
+        for (int n = first; n <= last; ++n) {
+            // Each error once at the n-th call, then the first from there on.
+            const std::string once = std::to_string(n);
+            for (const std::string& code : errors) faults.push_back({call, code, n, false, once});
+            faults.push_back({call, errors[0], n, true, once + ".." + std::to_string(last)});
+        }
+    }
+    return faults;
+}
+
 int failures_so_far() {
     return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
@@ -109,93 +140,77 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
         ASSERT_NE(counts.lock_call, 0) << "no trace of the lock";
         ASSERT_EQ(counts.input_checks.size(), data.size() + 1) << "no trace of the inputs' checks";
 
-        for (const auto& [call, last] : counts.to_end) {
-            // exit_group cannot fail (libc would retry it forever), and the kernel
-            // refuses brk by giving the old break, never an error number.
-            if (call == "exit_group" || call == "brk") continue;
-            // Through a pipe, only the calls on standard output behave otherwise.
-            if (*stdout_path && call != "write" && call != "newfstatat") continue;
-            const int first = counts.before_main.count(call) ? counts.before_main.at(call) + 1 : 1;
-            for (int n = first; n <= last; ++n) {
-                const std::vector<std::string> errors = errors_of(call);
-                for (std::size_t e = 0; e <= errors.size(); ++e) {
-                    // Each error once at the n-th call, then the first from there on.
-                    const bool from_then_on = e == errors.size();
-                    const std::string when =
-                        std::to_string(n) + (from_then_on ? ".." + std::to_string(last) : "");
-                    const std::string& code = errors[from_then_on ? 0 : e];
-                    const std::string fault = call + ":error=" + code + ":when=" + when;
-                    SCOPED_TRACE(std::string(*stdout_path ? "pipe " : "file ") + fault);
-                    fs::remove(dir.path / "out.bin");
-                    // A fault that goes on past the tool's end reaches a coverage
-                    // build's runtime as it writes its counts: those go elsewhere.
-                    setup.wrapper = {"strace", "-qq", "-o", ".trace", "-e", "trace=" + call,
-                                     "-e", "inject=" + fault};
-                    if (from_then_on) {
-                        setup.wrapper.insert(setup.wrapper.end(),
-                                             {"-E", "GCOV_PREFIX=" + (dir.path / "gcov").string()});
-                    }
-                    ++runs;
-                    const int failures_before = failures_so_far();
-                    ToolResult result;
-                    try {
-                        result = run_tool(dir, args, setup);
-                    } catch (const std::exception& error) {
-                        ADD_FAILURE() << error.what();
-                        ++bad_ends;
-                        continue;
-                    }
-                    const auto count_bad_end = [&] { bad_ends += failures_so_far() > failures_before; };
-                    fired += dir.read(".trace").find("(INJECTED)") != std::string::npos;
-                    EXPECT_EQ(dir.read("prog.bin"), program);
-                    for (const DataFile& file : data) EXPECT_EQ(dir.read(file.path), file.bytes);
-                    // Messages that cannot go to standard output go to standard error,
-                    // where a coverage runtime may complain of its own faults.
-                    Lines tool_errors;
-                    for (const std::string& line : result.errors) {
-                        if (line.find("profiling") == std::string::npos) tool_errors.push_back(line);
-                    }
-                    const Lines& said = result.lines.empty() ? tool_errors : result.lines;
-                    if (result.status == 0 || result.status == 7) {
-                        EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
-                    }
-                    if (result.status == 0) {
-                        EXPECT_EQ(said, expected.lines);
-                    }
-                    // An input that cannot be examined once open is not read.
-                    const auto& checks = counts.input_checks;
-                    if (call == "newfstatat" && !from_then_on &&
-                        std::find(checks.begin(), checks.end(), n) != checks.end()) {
-                        EXPECT_EQ(result.status, 4);
-                    }
-                    // A file system without locks: the run goes on unlocked.
-                    if (call == "fcntl" && code == "ENOLCK" && n == counts.lock_call) {
-                        EXPECT_EQ(result.status, 0);
-                    }
-                    if (result.status == 0 || result.status == 7) {
-                        count_bad_end();
-                        continue;
-                    }
-                    for (const std::string& line : said) EXPECT_FALSE(is_closing_line(line));
-                    for (const std::string& line : tool_errors) EXPECT_FALSE(is_closing_line(line));
-                    // A refused output this run created is removed, unless another
-                    // run holds it or its name can no longer be looked up.
-                    const bool may_stay = (call == "fcntl" && code == "EAGAIN") ||
-                                          (call == "newfstatat" && from_then_on);
-                    if (result.status == 1 && !may_stay) {
-                        EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
-                    }
-                    if (said.empty()) {
-                        EXPECT_TRUE(from_then_on && call == "write") << "status " << result.status
-                                                                     << " and no line";
-                    } else {
-                        EXPECT_EQ(said.back().rfind("Failed to ", 0), 0u) << said.back();
-                        // No input here is the output; saying so would hide the real failure.
-                        EXPECT_EQ(said.back().find("also the input"), std::string::npos) << said.back();
-                    }
-                    count_bad_end();
-                }
+        for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, *stdout_path)) {
+            const std::string fault = call + ":error=" + code + ":when=" + when;
+            SCOPED_TRACE(std::string(*stdout_path ? "pipe " : "file ") + fault);
+            fs::remove(dir.path / "out.bin");
+            // A fault that goes on past the tool's end reaches a coverage
+            // build's runtime as it writes its counts: those go elsewhere.
+            setup.wrapper = {"strace", "-qq", "-o", ".trace", "-e", "trace=" + call,
+                             "-e", "inject=" + fault};
+            if (from_then_on) {
+                setup.wrapper.insert(setup.wrapper.end(),
+                                     {"-E", "GCOV_PREFIX=" + (dir.path / "gcov").string()});
             }
+            ++runs;
+            const int failures_before = failures_so_far();
+            ToolResult result;
+            try {
+                result = run_tool(dir, args, setup);
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << error.what();
+                ++bad_ends;
+                continue;
+            }
+            const auto count_bad_end = [&] { bad_ends += failures_so_far() > failures_before; };
+            fired += dir.read(".trace").find("(INJECTED)") != std::string::npos;
+            EXPECT_EQ(dir.read("prog.bin"), program);
+            for (const DataFile& file : data) EXPECT_EQ(dir.read(file.path), file.bytes);
+            // Messages that cannot go to standard output go to standard error,
+            // where a coverage runtime may complain of its own faults.
+            Lines tool_errors;
+            for (const std::string& line : result.errors) {
+                if (line.find("profiling") == std::string::npos) tool_errors.push_back(line);
+            }
+            const Lines& said = result.lines.empty() ? tool_errors : result.lines;
+            if (result.status == 0 || result.status == 7) {
+                EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
+            }
+            if (result.status == 0) {
+                EXPECT_EQ(said, expected.lines);
+            }
+            // An input that cannot be examined once open is not read.
+            const auto& checks = counts.input_checks;
+            if (call == "newfstatat" && !from_then_on &&
+                std::find(checks.begin(), checks.end(), n) != checks.end()) {
+                EXPECT_EQ(result.status, 4);
+            }
+            // A file system without locks: the run goes on unlocked.
+            if (call == "fcntl" && code == "ENOLCK" && n == counts.lock_call) {
+                EXPECT_EQ(result.status, 0);
+            }
+            if (result.status == 0 || result.status == 7) {
+                count_bad_end();
+                continue;
+            }
+            for (const std::string& line : said) EXPECT_FALSE(is_closing_line(line));
+            for (const std::string& line : tool_errors) EXPECT_FALSE(is_closing_line(line));
+            // A refused output this run created is removed, unless another
+            // run holds it or its name can no longer be looked up.
+            const bool may_stay = (call == "fcntl" && code == "EAGAIN") ||
+                                  (call == "newfstatat" && from_then_on);
+            if (result.status == 1 && !may_stay) {
+                EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
+            }
+            if (said.empty()) {
+                EXPECT_TRUE(from_then_on && call == "write") << "status " << result.status
+                                                             << " and no line";
+            } else {
+                EXPECT_EQ(said.back().rfind("Failed to ", 0), 0u) << said.back();
+                // No input here is the output; saying so would hide the real failure.
+                EXPECT_EQ(said.back().find("also the input"), std::string::npos) << said.back();
+            }
+            count_bad_end();
         }
     }
     EXPECT_EQ(fired, runs) << "faults that never fired test nothing";
