@@ -240,6 +240,8 @@ TEST(RunOutcome, MessagesNeverLandInAFileTheRunReadsOrWrites) {
     errors_to_data.stderr_path = "d.dat";
     RunSetup full_errors_to_data = stdout_to("/dev/full");
     full_errors_to_data.stderr_path = "d.dat";
+    RunSetup image_out_full_errors = stdout_to("rom.bin");
+    image_out_full_errors.stderr_path = "/dev/full";
     RunSetup no_reader = stdout_to("|");
     no_reader.pipe_reader_quits_after = 0;
     const std::vector<MessageCase> cases = {
@@ -253,6 +255,8 @@ TEST(RunOutcome, MessagesNeverLandInAFileTheRunReadsOrWrites) {
          true, 0, {}},
         {"MessagesToAFullDisk", "out.bin", stdout_to("/dev/full"), "out.bin", true, 7,
          {"Failed to write standard output, code 28"}},
+        {"ImageOnStandardOutputMessagesToAFullDisk", "/dev/stdout", image_out_full_errors, "rom.bin",
+         true, 7, {}},
         {"MessagesToAPipeWithNoReader", "out.bin", no_reader, "out.bin", true, 7,
          {"Failed to write standard output, code 32"}},
         {"MessagesToAFullDiskErrorsToADataFile", "out.bin", full_errors_to_data, "out.bin", true, 7,
