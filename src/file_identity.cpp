@@ -6,17 +6,16 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "windows_file.h"
 #else
 #include <sys/stat.h>
 #endif
 
 namespace bankstitcher {
-namespace {
-
 #ifdef _WIN32
 
-// The identity of an open handle; a file with no file id (a device or a
-// pipe) is a device.
+// A file with no file id (a device or a pipe) is a device.
 FileIdentity identify_handle(HANDLE file) {
     const DWORD type = GetFileType(file);
     if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
@@ -51,67 +50,10 @@ FileIdentity identify_handle(HANDLE file) {
             (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-#else
-
-FileIdentity identify_stat(const struct stat& info) {
-    FileKind kind = FileKind::other;
-    if (S_ISREG(info.st_mode)) {
-        kind = FileKind::regular;
-    } else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
-        kind = FileKind::device;
-    }
-    return {kind, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
-#endif
-
-}  // namespace
-
-#ifdef _WIN32
-
-const wchar_t* wide_path(const char* path) {
-    // The C runtime opens a path through the same code page conversion and
-    // the same wide-character calls, so this reaches the file fopen reaches,
-    // long paths included. Static: the longest path Windows takes.
-    static wchar_t wide[32768];
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, sizeof wide / sizeof wide[0]) == 0) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    return wide;
-}
-
-int errno_for(unsigned long windows_error) {
-    switch (windows_error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_NETPATH:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_WRITE_PROTECT:
-            return EACCES;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return EMFILE;
-        case ERROR_FILENAME_EXCED_RANGE:
-            return ENAMETOOLONG;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return ENOMEM;
-        case ERROR_INVALID_HANDLE:
-            return EBADF;
-        default:
-            return EINVAL;
-    }
-}
-
 FileIdentity identify_path(const char* path) {
+    if (names_pipe_or_device(path)) {
+        return {FileKind::device};
+    }
     const wchar_t* wide = wide_path(path);
     if (wide == nullptr) {
         return {FileKind::unknown};
@@ -121,11 +63,9 @@ FileIdentity identify_path(const char* path) {
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {FileKind::missing};
-        }
         errno = errno_for(error);
-        return {FileKind::unknown};
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return {missing ? FileKind::missing : FileKind::unknown};
     }
     const FileIdentity identity = identify_handle(file);
     CloseHandle(file);
@@ -145,6 +85,24 @@ FileIdentity identify_stream(std::FILE* stream) {
 }
 
 #else
+
+namespace {
+
+FileIdentity identify_stat(const struct stat& info) {
+    // Every node of one block device reaches the same disk.
+    if (S_ISBLK(info.st_mode)) {
+        return {FileKind::disk, 0, static_cast<std::uint64_t>(info.st_rdev)};
+    }
+    FileKind kind = FileKind::other;
+    if (S_ISREG(info.st_mode)) {
+        kind = FileKind::regular;
+    } else if (S_ISCHR(info.st_mode)) {
+        kind = FileKind::device;
+    }
+    return {kind, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+}  // namespace
 
 FileIdentity identify_path(const char* path) {
     struct stat info {};
@@ -166,7 +124,8 @@ FileIdentity identify_stream(std::FILE* stream) {
 #endif
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
-    const bool comparable = a.kind == FileKind::regular || a.kind == FileKind::other;
+    const bool comparable =
+        a.kind == FileKind::regular || a.kind == FileKind::disk || a.kind == FileKind::other;
     const bool same_volume = a.volume == b.volume || !a.volume_known || !b.volume_known;
     return comparable && a.kind == b.kind && same_volume && a.index == b.index &&
            a.index_high == b.index_high;

@@ -1,6 +1,7 @@
 // Which real file a path or an open stream is: device and inode on POSIX,
-// volume and file id on Windows. Spellings, links and path lengths do not
-// matter; only the file they reach does.
+// volume and file id on Windows, the device number for a block device.
+// Spellings, links and path lengths do not matter; only the file they reach
+// does.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +13,15 @@ enum class FileKind {
     missing,  // the path names no file
     unknown,  // the file could not be examined
     regular,
-    device,   // a device (or a Windows pipe): never taken for another file
+    disk,     // a block device: one file, known by its device number
+    device,   // a character device (or a Windows pipe): never taken for another file
     other,    // a pipe, socket or directory
 };
 
 struct FileIdentity {
     FileKind kind;
     std::uint64_t volume = 0;
-    std::uint64_t index = 0;       // the inode, or the low half of a Windows file id
+    std::uint64_t index = 0;       // the inode, the device number of a disk, or the low half of a Windows file id
     std::uint64_t index_high = 0;  // the high half of a 128-bit Windows file id
     // Windows names no volume (0) for a handle inherited from a POSIX shell
     // under Wine; such a file is compared by its id alone.
@@ -27,28 +29,20 @@ struct FileIdentity {
 };
 
 // The file a path names, looked up without opening its contents; errno
-// tells why when the kind is unknown.
+// tells why when the kind is missing or unknown. A Windows pipe or device
+// name is not looked up at all (opening it would take a pipe's connection):
+// it is a device until the run checks it through its open handle.
 FileIdentity identify_path(const char* path);
 
 // The file an open stream reads or writes; errno tells why when unknown.
 FileIdentity identify_stream(std::FILE* stream);
 
-// True when both name one file that is not a device: the null device may
-// be input and output at once, and so may a terminal.
+// True when both name one file that is not a character device: the null
+// device may be input and output at once, and so may a terminal.
 bool same_file(const FileIdentity& a, const FileIdentity& b);
 
 // Like same_file, but for two open files, where not being able to tell
 // counts as the same: the safe answer before reading from one of them.
 bool may_be_same_open_file(const FileIdentity& a, const FileIdentity& b);
-
-#ifdef _WIN32
-// A UTF-8 path as the wide string the Windows file calls take, converted as
-// the C runtime converts it; nullptr (errno ENAMETOOLONG) when it is too long.
-// The string lives until the next call.
-const wchar_t* wide_path(const char* path);
-
-// The C runtime's errno for a Windows error code.
-int errno_for(unsigned long windows_error);
-#endif
 
 }  // namespace bankstitcher

@@ -1,119 +1,8 @@
 #include "messages.h"
 
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
+#include "message_routing.h"
 
 namespace bankstitcher {
-namespace {
-
-// Set when that stream writes to a file the run reads or writes, or when it
-// cannot be told whether it does.
-bool stdout_excluded = false;
-bool stderr_excluded = false;
-int first_write_error = 0;  // errno of the first message not written, or 0
-// The files the standard streams write to. Plain variables, not function
-// statics, whose guarded start would bring in the C++ runtime library.
-bool streams_identified = false;
-FileIdentity stdout_identity{FileKind::unknown};
-FileIdentity stderr_identity{FileKind::unknown};
-
-// Standard output, or standard error when standard output is excluded;
-// nullptr when both are: then messages are dropped.
-std::FILE* message_stream() {
-    if (!stdout_excluded) {
-        return stdout;
-    }
-    return stderr_excluded ? nullptr : stderr;
-}
-
-void remember_write_error() {
-    if (first_write_error == 0) {
-        first_write_error = errno != 0 ? errno : EIO;
-    }
-}
-
-// Prints one message on `stream`, unless it is nullptr; the format is
-// always one of the fixed texts below, never a path.
-void vsay(std::FILE* stream, const char* format, std::va_list args) {
-    if (stream != nullptr && std::vfprintf(stream, format, args) < 0) {
-        remember_write_error();
-    }
-}
-
-#ifdef __GNUC__
-__attribute__((format(printf, 2, 3)))
-#endif
-void say_on(std::FILE* stream, const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    vsay(stream, format, args);
-    va_end(args);
-}
-
-// Prints one message on the message stream.
-#ifdef __GNUC__
-__attribute__((format(printf, 1, 2)))
-#endif
-void say(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    vsay(message_stream(), format, args);
-    va_end(args);
-}
-
-// Prints the last line of a failed run. When it cannot reach standard
-// output, it goes to standard error too, so that the failure is never silent.
-#ifdef __GNUC__
-__attribute__((format(printf, 2, 3)))
-#endif
-Status fail(Status status, const char* format, ...) {
-    std::va_list args;
-    std::va_list again;
-    va_start(args, format);
-    va_copy(again, args);
-    std::FILE* stream = message_stream();
-    vsay(stream, format, args);
-    if (stream != nullptr && std::fflush(stream) != 0) {
-        remember_write_error();
-    }
-    if (first_write_error != 0 && stream == stdout && !stderr_excluded) {
-        vsay(stderr, format, again);
-    }
-    va_end(again);
-    va_end(args);
-    return status;
-}
-
-}  // namespace
-
-void keep_messages_out_of(const FileIdentity& file) {
-    // The standard streams are identified once, before the first file.
-    if (!streams_identified) {
-        stdout_identity = identify_stream(stdout);
-        stderr_identity = identify_stream(stderr);
-        streams_identified = true;
-    }
-    if (file.kind == FileKind::missing || file.kind == FileKind::unknown) {
-        return;
-    }
-    stdout_excluded = stdout_excluded || may_be_same_open_file(stdout_identity, file);
-    stderr_excluded = stderr_excluded || may_be_same_open_file(stderr_identity, file);
-}
-
-Status finish_messages() {
-    std::FILE* stream = message_stream();
-    if (stream != nullptr && std::fflush(stream) != 0) {
-        remember_write_error();
-    }
-    if (first_write_error == 0) {
-        return kStatusOk;
-    }
-    // Said on standard error, unless that is a file the run reads or writes.
-    say_on(stderr_excluded ? nullptr : stderr, "Failed to write standard output, code %d\n",
-           first_write_error);
-    return kStatusMessagesFailed;
-}
 
 Status report_start_failed(int fd, int code) {
     say_on(fd == 2 ? stdout : stderr,
@@ -187,6 +76,10 @@ void report_bank_switch_too_small() {
 
 Status report_write_failed(int code) {
     return fail(kStatusWriteFailed, "Failed to write outfile, code %d\n", code);
+}
+
+Status report_output_removed() {
+    return fail(kStatusWriteFailed, "Failed to write outfile, it was removed during the run\n");
 }
 
 void report_finished(const char* path) { say("Finished writing '%s'.\n", path); }

@@ -1,26 +1,12 @@
-// Every line the tool prints, and the stream it goes to. Messages go to
-// standard output, or to standard error when standard output is a file the
-// run reads or writes. A message that cannot be written is remembered, so
-// that a run that would otherwise succeed ends by saying so.
+// Every line the tool prints, one function each. Those for a failure that
+// ends the run return its exit status.
 #pragma once
 
 #include <cstdint>
 
 #include "exit_status.h"
-#include "file_identity.h"
 
 namespace bankstitcher {
-
-// Keeps every later message out of `file`, the output or an input: when
-// standard output writes to it they go to standard error, and when that does
-// too, nowhere. A standard stream that cannot be identified is never written
-// to once any file is known. A file that is missing or cannot be examined
-// changes nothing.
-void keep_messages_out_of(const FileIdentity& file);
-
-// Flushes the messages; if any could not be written, says so on standard
-// error and returns kStatusMessagesFailed, else kStatusOk.
-Status finish_messages();
 
 // Says, on a standard stream that works, that the closed descriptor `fd`
 // could not be filled.
@@ -44,6 +30,7 @@ void report_padding(std::int32_t padded_size);
 void report_board_too_small();
 void report_bank_switch_too_small();
 Status report_write_failed(int code);
+Status report_output_removed();
 void report_finished(const char* path);
 
 }  // namespace bankstitcher

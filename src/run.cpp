@@ -8,6 +8,7 @@
 #include "image/bank_writer.h"
 #include "image/image.h"
 #include "image/padder.h"
+#include "message_routing.h"
 #include "messages.h"
 #include "output_file.h"
 #include "standard_streams.h"
@@ -28,103 +29,127 @@ void use_buffer(std::FILE* stream, char* buffer) {
     std::setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
 }
 
-enum class InputOpen { ok, open_failed, unreadable, is_output };
+// One input as the command line names it: the program file or a data file.
+struct Input {
+    const char* path;
+    bool is_program;
+};
 
-// Returns the position of the first input (program, then data files) that
-// is the open output under another spelling or link (`why` is is_output), or
-// that cannot be looked up and so cannot be shown not to be it (open_failed,
-// with errno). 0 when every input is safe to open. A missing input is safe
-// here: it fails to open in its turn.
-int unsafe_input(const FileIdentity& output, int argc, char** argv, InputOpen& why) {
+Input input_at(char** argv, int position) { return {argv[position], position == 2}; }
+
+Status report_open_failed(const Input& input, int code) {
+    return input.is_program ? report_program_open_failed(code)
+                            : report_data_open_failed(input.path, code);
+}
+
+Status report_read_failed(const Input& input, int code) {
+    return input.is_program ? report_program_read_failed(code)
+                            : report_data_read_failed(input.path, code);
+}
+
+// Looks every input up before the output loses a byte. An input that is
+// missing, or that cannot be looked up and so cannot be shown not to be the
+// output, ends the run with its own open failure; so does one that is the
+// output.
+Status check_inputs(int argc, char** argv, const FileIdentity& output_file) {
     for (int i = 2; i < argc; ++i) {
-        const FileIdentity found = identify_path(argv[i]);
-        if (found.kind == FileKind::unknown || same_file(found, output)) {
-            why = found.kind == FileKind::unknown ? InputOpen::open_failed : InputOpen::is_output;
-            return i;
+        const Input input = input_at(argv, i);
+        const FileIdentity found = identify_path(input.path);
+        if (found.kind == FileKind::missing || found.kind == FileKind::unknown) {
+            return report_open_failed(input, errno);
         }
-    }
-    return 0;
-}
-
-// Opens an input with the shared input buffer into `input`. `output` is the
-// open output: an input that turns out to be that same file, or that cannot
-// be examined once open, is closed unread (errno says why it failed).
-InputOpen open_input(const char* path, const FileIdentity& output, std::FILE*& input) {
-    input = std::fopen(path, "rb");
-    if (input == nullptr) {
-        return InputOpen::open_failed;
-    }
-    use_buffer(input, input_buffer);
-    const FileIdentity identity = identify_stream(input);
-    const int code = errno;
-    if (identity.kind != FileKind::unknown && !same_file(identity, output)) {
-        keep_messages_out_of(identity);
-        return InputOpen::ok;
-    }
-    std::fclose(input);
-    errno = code;
-    return identity.kind == FileKind::unknown ? InputOpen::unreadable : InputOpen::is_output;
-}
-
-// Reports why the input at `position` (2 for the program) cannot be used,
-// with errno, and returns the run's status.
-Status report_unusable_input(InputOpen how, int position, const char* path) {
-    const int code = errno;
-    const bool program = position == 2;
-    switch (how) {
-        case InputOpen::is_output:
-            return report_output_is_input(path);
-        case InputOpen::unreadable:
-            return program ? report_program_read_failed(code) : report_data_read_failed(path, code);
-        default:
-            return program ? report_program_open_failed(code) : report_data_open_failed(path, code);
-    }
-}
-
-// Opens the output (argument 1) without truncating it, as `output`, and
-// identifies the file that is open as `identity`, so that no link or rename
-// in between can make it an input. It is locked, compared with every input,
-// and truncated only once no input can be it. A refused output that this run
-// created is removed again; one that another run holds is left to it.
-Status open_checked_output(int argc, char** argv, std::FILE*& output, FileIdentity& identity) {
-    const char* path = argv[1];
-    bool created = false;
-    output = open_output(path, created);
-    if (output == nullptr) {
-        return report_output_open_failed(errno);
-    }
-    // The output is refused: closed, and removed if this run made it.
-    const auto refuse = [&] { discard_output(output, path, created, identity); };
-    identity = identify_stream(output);
-    if (identity.kind == FileKind::unknown) {
-        refuse();
-        return report_output_open_failed(errno);
-    }
-    keep_messages_out_of(identity);
-    const OutputLock lock = lock_output(output, identity);
-    if (lock != OutputLock::taken) {
-        if (lock == OutputLock::failed) {
-            refuse();
+        if (same_file(found, output_file)) {
+            return report_output_is_input(input.path);
         }
-        return report_output_open_failed(errno);
-    }
-    InputOpen why = InputOpen::ok;
-    if (const int i = unsafe_input(identity, argc, argv, why)) {
-        refuse();
-        return report_unusable_input(why, i, argv[i]);
-    }
-    if (!truncate_output(output, identity)) {
-        refuse();
-        return report_output_open_failed(errno);
     }
     return kStatusOk;
 }
 
-// Closes the finished output; a failed final flush is a failed write. The
-// flush comes first and apart because some C runtimes' fclose (Wine's among
-// them) returns success after a failed flush.
-Status close_output(std::FILE* output) {
-    if (std::fflush(output) != 0 || std::fclose(output) != 0) {
+// Closes a refused output, removing it if this run created it, and returns
+// the refusal's status.
+Status refuse(const OutputFile& output, Status status) {
+    discard_output(output);
+    return status;
+}
+
+// Opens the output (argument 1) without truncating it, so that no link or
+// rename in between can make it an input, locks it, checks every input
+// against the file that is open, and only then truncates it. The failure is
+// said before a refused output is removed, so that its code is the cause's.
+Status open_checked_output(int argc, char** argv, OutputFile& output) {
+    if (!open_output(argv[1], output)) {
+        return report_output_open_failed(errno);
+    }
+    if (output.identity.kind == FileKind::unknown) {
+        return refuse(output, report_output_open_failed(errno));
+    }
+    keep_messages_out_of(output.identity);
+    const OutputLock lock = lock_output(output);
+    if (lock == OutputLock::held_by_another_run) {
+        return report_output_open_failed(errno);  // that run's file: left as it is
+    }
+    if (lock == OutputLock::failed) {
+        return refuse(output, report_output_open_failed(errno));
+    }
+    const Status status = check_inputs(argc, argv, output.identity);
+    if (status != kStatusOk) {
+        return refuse(output, status);
+    }
+    if (!truncate_output(output)) {
+        return refuse(output, report_output_open_failed(errno));
+    }
+    return kStatusOk;
+}
+
+// Opens an input with the shared input buffer, and checks it once more as
+// the file that is open: one that has become the output since the check, or
+// that cannot be examined, is not read. nullptr when it is not to be read.
+std::FILE* open_input(const Input& input, const FileIdentity& output_file, Status& status) {
+    std::FILE* stream = std::fopen(input.path, "rb");
+    if (stream == nullptr) {
+        status = report_open_failed(input, errno);
+        return nullptr;
+    }
+    use_buffer(stream, input_buffer);
+    const FileIdentity identity = identify_stream(stream);
+    if (identity.kind == FileKind::unknown) {
+        status = report_read_failed(input, errno);
+        std::fclose(stream);
+        return nullptr;
+    }
+    if (same_file(identity, output_file)) {
+        // Left open until the process ends: closing any descriptor of the
+        // output would drop the run's lock on it before its last bytes are
+        // flushed at exit.
+        status = report_output_is_input(input.path);
+        return nullptr;
+    }
+    keep_messages_out_of(identity);
+    return stream;
+}
+
+// Writes the banks of one input: bank 0 for the program, data banks with
+// their lines for a data file.
+Status write_input(ImageWriter& image, const Input& input, std::FILE* stream) {
+    if (input.is_program) {
+        return write_program_bank(image, stream);
+    }
+    report_data_opened(input.path);
+    return write_data_file(image, stream, input.path);
+}
+
+// Closes the finished output. A failed final flush is a failed write, and so
+// is an image whose file has lost its name meanwhile. The flush comes first
+// and apart because some C runtimes' fclose (Wine's among them) returns
+// success after a failed flush.
+Status close_output(const OutputFile& output) {
+    if (std::fflush(output.stream) != 0) {
+        return report_write_failed(errno);
+    }
+    if (!output_has_name(output)) {
+        return errno != 0 ? report_write_failed(errno) : report_output_removed();
+    }
+    if (std::fclose(output.stream) != 0) {
         return report_write_failed(errno);
     }
     return kStatusOk;
@@ -137,6 +162,7 @@ int run(int argc, char** argv) {
     if (unfilled >= 0) {
         return report_start_failed(unfilled, errno);
     }
+    start_message_routing();
     // One argument is never a run, so these two take no command line away.
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         print_version();
@@ -156,50 +182,35 @@ int run(int argc, char** argv) {
         keep_messages_out_of(identify_path(argv[i]));
     }
 
-    // Touching the stream buffers up front keeps resident memory the same
-    // for a tiny image and a huge one.
-    std::memset(output_buffer, 0, sizeof output_buffer);
-    std::memset(input_buffer, 0, sizeof input_buffer);
-
     static ImageWriter image;  // large; it lives for the whole run, like the streams
-    FileIdentity output{FileKind::unknown};
-    Status status = open_checked_output(argc, argv, image.output, output);
+    OutputFile output;
+    Status status = open_checked_output(argc, argv, output);
     if (status != kStatusOk) {
         return status;
     }
-    use_buffer(image.output, output_buffer);
+    image.output = output.stream;
+    use_buffer(output.stream, output_buffer);
 
-    std::FILE* program = nullptr;
-    const InputOpen program_open = open_input(argv[2], output, program);
-    if (program_open != InputOpen::ok) {
-        return report_unusable_input(program_open, 2, argv[2]);
-    }
-    status = write_program_bank(image, program);
-    if (status != kStatusOk) {
-        return status;
-    }
-
-    for (int i = 3; i < argc; ++i) {
-        const char* path = argv[i];
-        std::FILE* data = nullptr;
-        const InputOpen data_open = open_input(path, output, data);
-        if (data_open != InputOpen::ok) {
-            return report_unusable_input(data_open, i, path);
+    for (int i = 2; i < argc; ++i) {
+        const Input input = input_at(argv, i);
+        std::FILE* stream = open_input(input, output.identity, status);
+        if (stream == nullptr) {
+            return status;
         }
-        report_data_opened(path);
-        status = write_data_file(image, data, path);
-        std::fclose(data);
+        status = write_input(image, input, stream);
+        std::fclose(stream);
         if (status != kStatusOk) {
             return status;
         }
-        report_data_end(image.address, image.page);
+        if (!input.is_program) {
+            report_data_end(image.address, image.page);
+        }
     }
 
     status = pad_image(image);
-    if (status != kStatusOk) {
-        return status;
+    if (status == kStatusOk) {
+        status = close_output(output);
     }
-    status = close_output(image.output);
     if (status != kStatusOk) {
         return status;
     }

@@ -20,23 +20,47 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// A call of the trace: its name and which call of that name it was.
+struct Call {
+    std::string name;
+    int n = 0;
+    bool operator==(const Call& other) const { return name == other.name && n == other.n; }
+};
+
 // How often each system call was made in a trace: before the tool's own
 // first call (it ignores SIGPIPE, or else looks at descriptor 0, before
 // anything else), and up to the tool's end, where a coverage build's runtime
-// starts writing its counts.
+// starts writing its counts. Beside them, the calls that matter to the
+// checks, found by what they do to which descriptor, whatever their names.
 struct CallCounts {
     std::map<std::string, int> before_main;
     std::map<std::string, int> to_end;
-    int lock_call = 0;              // which fcntl call locks the output
-    std::vector<int> input_checks;  // which newfstatat calls examine an open input
-    int stdout_check = 0;           // which newfstatat call examines standard output
+    int lock_call = 0;               // which fcntl call locks the output
+    std::vector<Call> input_checks;  // the first call on each input once it is open
+    Call stdout_check;               // the first look at standard output
+    Call output_close;               // the last close of the output's descriptor
 };
+
+// The descriptor an open in `line` returned, or "".
+std::string opened_descriptor(const std::string& line) {
+    const std::size_t result = line.rfind(" = ");
+    if (result == std::string::npos || line[result + 3] == '-') return "";
+    return line.substr(result + 3, line.find_first_of(' ', result + 3) - result - 3);
+}
+
+// Whether the call in `line` is made on descriptor `fd` (its first argument).
+bool on_descriptor(const std::string& line, const std::string& fd) {
+    const std::size_t paren = line.find('(');
+    return !fd.empty() && line.compare(paren + 1, fd.size(), fd) == 0 &&
+           (line[paren + 1 + fd.size()] == ',' || line[paren + 1 + fd.size()] == ')');
+}
 
 CallCounts count_calls(const std::string& trace) {
     CallCounts counts;
     std::istringstream lines(trace);
     bool in_main = false;
-    std::string input;  // how the check of the input just opened begins
+    std::string input;   // the descriptor of the input just opened, until it is examined
+    std::string output;  // the output's descriptor
     for (std::string line; std::getline(lines, line);) {
         const std::size_t paren = line.find('(');
         if (paren == std::string::npos || line[0] == '+' || line[0] == '-') continue;
@@ -46,19 +70,23 @@ CallCounts count_calls(const std::string& trace) {
             in_main = true;
             counts.before_main = counts.to_end;
         }
-        const int n = ++counts.to_end[line.substr(0, paren)];
+        const std::string name = line.substr(0, paren);
+        const int n = ++counts.to_end[name];
         if (line.find("F_SETLK,") != std::string::npos) counts.lock_call = n;
-        if (in_main && !counts.stdout_check && line.rfind("newfstatat(1, \"\"", 0) == 0) {
-            counts.stdout_check = n;
+        if (in_main && counts.stdout_check.n == 0 && on_descriptor(line, "1") &&
+            line.find("F_GETFD") == std::string::npos) {
+            counts.stdout_check = {name, n};
         }
-        // An input is opened read-only; its descriptor is examined next.
-        const std::size_t result = line.rfind(" = ");
-        if (line.find("O_RDONLY)") != std::string::npos && result != std::string::npos) {
-            input = "newfstatat(" + line.substr(result + 3) + ", \"\"";
-        } else if (!input.empty() && line.rfind(input, 0) == 0) {
-            counts.input_checks.push_back(n);
+        if (line.find("\"out.bin\", O_WRONLY") != std::string::npos && output.empty()) {
+            output = opened_descriptor(line);
+        } else if (name == "close" && on_descriptor(line, output)) {
+            counts.output_close = {name, n};
+        }
+        if (!input.empty() && on_descriptor(line, input)) {
+            counts.input_checks.push_back({name, n});
             input.clear();
         }
+        if (line.find("O_RDONLY)") != std::string::npos) input = opened_descriptor(line);
     }
     return counts;
 }
@@ -68,7 +96,7 @@ std::vector<std::string> errors_of(const std::string& call) {
     if (call == "read" || call == "write") return {"EIO", "ENOSPC", "EINTR", "EAGAIN", "EBADF"};
     if (call == "openat") return {"EACCES", "EIO", "ENOMEM", "ENOSPC"};
     if (call == "newfstatat" || call == "fstat") return {"EIO", "EBADF"};
-    if (call == "fcntl") return {"EBADF", "EAGAIN", "ENOLCK"};
+    if (call == "fcntl") return {"EBADF", "EAGAIN", "ENOLCK", "EOPNOTSUPP", "ENOSYS"};
     if (call == "close") return {"EIO", "EINTR"};
     return {"EIO"};
 }
@@ -131,23 +159,24 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
     int runs = 0;
     int fired = 0;
     int bad_ends = 0;
-    for (const char* stdout_path : {"", "|"}) {
+    for (const bool piped : {false, true}) {
         ScratchDir dir;
         dir.write("prog.bin", program);
         for (const DataFile& file : data) dir.write(file.path, file.bytes);
         RunSetup setup;
-        setup.stdout_path = stdout_path;
+        if (piped) setup.out = to_pipe();
         setup.wrapper = {"strace", "-qq", "-o", ".trace"};
         ASSERT_EQ(run_tool(dir, args, setup).status, 0);
         const CallCounts counts = count_calls(dir.read(".trace"));
         ASSERT_FALSE(counts.before_main.empty()) << "no trace of the tool's first call";
         ASSERT_NE(counts.lock_call, 0) << "no trace of the lock";
-        ASSERT_NE(counts.stdout_check, 0) << "no trace of the check of standard output";
+        ASSERT_NE(counts.stdout_check.n, 0) << "no trace of the check of standard output";
+        ASSERT_NE(counts.output_close.n, 0) << "no trace of the output's close";
         ASSERT_EQ(counts.input_checks.size(), data.size() + 1) << "no trace of the inputs' checks";
 
-        for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, *stdout_path)) {
+        for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, piped)) {
             const std::string fault = call + ":error=" + code + ":when=" + when;
-            SCOPED_TRACE(std::string(*stdout_path ? "pipe " : "file ") + fault);
+            SCOPED_TRACE(std::string(piped ? "pipe " : "file ") + fault);
             fs::remove(dir.path / "out.bin");
             // A fault that goes on past the tool's end reaches a coverage
             // build's runtime as it writes its counts: those go elsewhere.
@@ -184,20 +213,26 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
             if (result.status == 0) {
                 EXPECT_EQ(said, expected.lines);
             }
+            const Call faulted{call, n};
             // An input that cannot be examined once open is not read.
             const auto& checks = counts.input_checks;
-            if (call == "newfstatat" && !from_then_on &&
-                std::find(checks.begin(), checks.end(), n) != checks.end()) {
+            if (!from_then_on && std::find(checks.begin(), checks.end(), faulted) != checks.end()) {
                 EXPECT_EQ(result.status, 4);
             }
             // Standard output that cannot be examined may be a file the run
             // writes: no message goes there.
-            if (call == "newfstatat" && !from_then_on && n == counts.stdout_check) {
+            if (!from_then_on && faulted == counts.stdout_check) {
                 EXPECT_TRUE(result.lines.empty());
             }
             // A file system without locks: the run goes on unlocked.
-            if (call == "fcntl" && code == "ENOLCK" && n == counts.lock_call) {
+            if (call == "fcntl" && n == counts.lock_call && code != "EBADF" && code != "EAGAIN") {
                 EXPECT_EQ(result.status, 0);
+            }
+            // The output's last close fails: the image may not be whole.
+            if (!from_then_on && code == "EIO" && faulted == counts.output_close) {
+                EXPECT_EQ(result.status, 5);
+                ASSERT_FALSE(said.empty());
+                EXPECT_EQ(said.back(), "Failed to write outfile, code 5");
             }
             if (result.status == 0 || result.status == 7) {
                 count_bad_end();

@@ -2,6 +2,10 @@
 // and write failures and the 1 GiB bound, each with its lines and status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
+#include <sys/stat.h>
 
 #include <optional>
 #include <set>
@@ -33,6 +37,9 @@ ScratchDir& with_inputs(ScratchDir& dir) {
     dir.write("old.bin", "an old image");
     fs::create_directory(dir.path / "sub");
     fs::create_symlink("loop.bin", dir.path / "loop.bin");
+    fs::create_symlink("made.bin", dir.path / "dangling.bin");
+    dir.write("noread.bin", kProgram);
+    fs::permissions(dir.path / "noread.bin", fs::perms::none);
     return dir;
 }
 
@@ -52,28 +59,45 @@ std::string long_spelling(const std::string& name) {
     return path + name;
 }
 
-TEST(RunOutcome, FewerThanThreeArgumentsPrintUsageAndCreateNothing) {
+// Names each row of a table after its `name`.
+template <typename Row>
+std::string row_name(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.name;
+}
+
+struct UsageCase {
+    const char* name;
+    Lines args;
+    int status;
+    bool version = false;  // the version line, not the usage text
+};
+void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.name; }
+
+class Usage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(Usage, PrintsItsTextAndCreatesNothing) {
+    const UsageCase& c = GetParam();
     const Lines usage = {"bankstitcher <outfile> <program> <data1> <data2> <data3> ...",
                          "Program is padded to 8k, then banks are appended.",
                          "First 128 bytes of program is copied to each bank", "to handle startup."};
-    const std::vector<std::tuple<Lines, int, Lines>> cases = {  // arguments, status, lines
-        {{}, 255, usage},
-        {{"out.bin"}, 255, usage},
-        {{"out.bin", "prog.bin"}, 255, usage},
-        {{"--help"}, 0, usage},
-        {{"--version"}, 0, {std::string("bankstitcher ") + BANKSTITCHER_VERSION}},
-        {{"--version", "prog.bin"}, 255, usage},
-        {{"-h"}, 255, usage},
-    };
-    for (const auto& [args, status, lines] : cases) {
-        SCOPED_TRACE(args.empty() ? "no arguments" : args[0]);
-        ScratchDir dir;
-        const ToolResult result = run_tool(with_inputs(dir), args);
-        EXPECT_EQ(result.status, status);
-        EXPECT_EQ(result.lines, lines);
-        EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
-    }
+    ScratchDir dir;
+    const ToolResult result = run_tool(with_inputs(dir), c.args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.lines,
+              c.version ? Lines{std::string("bankstitcher ") + BANKSTITCHER_VERSION} : usage);
+    EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
 }
+
+const UsageCase kUsageCases[] = {
+    {"NoArguments", {}, 255},
+    {"OneArgument", {"out.bin"}, 255},
+    {"TwoArguments", {"out.bin", "prog.bin"}, 255},
+    {"Help", {"--help"}, 0},
+    {"Version", {"--version"}, 0, true},
+    {"VersionWithMoreArguments", {"--version", "prog.bin"}, 255},
+    {"UnknownOption", {"-h"}, 255},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, Usage, ::testing::ValuesIn(kUsageCases), row_name<UsageCase>);
 
 struct EarlyEnd {
     const char* name;
@@ -84,7 +108,9 @@ struct EarlyEnd {
     bool locked = false;        // another run holds the output
     bool unprivileged = false;  // file permissions bind the tool, even run by root
     bool posix_only = false;    // not for the Windows build
+    std::string fault = "";     // an strace fault injected into the run
 };
+void PrintTo(const EarlyEnd& c, std::ostream* out) { *out << c.name; }
 
 // A spelling of `name` in the current directory longer than Linux's PATH_MAX.
 std::string past_path_max(const std::string& name) {
@@ -104,110 +130,146 @@ struct WholeFileLock {
     ~WholeFileLock() { close(fd); }
 };
 
-TEST(RunOutcome, EarlyEndsPrintTheirLineAndStatusAndKeepWhatWasWritten) {
-    const bool windows = testing_windows_build();
-    const std::string banks_of_d = model_run("", kProgram, {{"d.dat", kData}}).unpadded;
-    const Lines after_d = {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
-                           "- ending address 6000 (page >6006)"};
-    const auto then = [](Lines lines, const Lines& more) {
-        lines.insert(lines.end(), more.begin(), more.end());
-        return lines;
-    };
-    const std::string long_old = past_path_max("old.bin");
-    const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
-    const std::vector<EarlyEnd> cases = {
-        {"OutputNotOpened", {"no/dir/out.bin", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code 2"}, 1, std::nullopt},
-        {"OutputIsADirectory", {"sub", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code " + code(21, 13)}, 1, std::nullopt},
-        {"OutputIsASymbolicLinkLoop", {"loop.bin", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code 40"}, 1, std::nullopt, false, false, true},
-        {"ProgramMissingLeavesEmptyOutput", {"out.bin", "nope.bin", "d.dat"},
-         {"Failed to open program file, code 2"}, 2, ""},
-        {"DataFileMissingKeepsEarlierBanksUnpadded", {"out.bin", "prog.bin", "d.dat", "nope", "d.dat"},
-         then(after_d, {"Failed to open data file nope, code 2"}), 3, banks_of_d},
-        // Windows refuses to open a directory at all; Linux opens it and fails to read.
-        {"DirectoryAsProgram", {"out.bin", "sub", "d.dat"},
-         {windows ? "Failed to open program file, code 13" : "Failed to read program file, code 21"},
-         windows ? 2 : 4, ""},
-        {"DirectoryAsData", {"out.bin", "prog.bin", "d.dat", "sub"},
-         windows ? then(after_d, {"Failed to open data file sub, code 13"})
-                 : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
-                                  "Failed to read data file sub, code 21"}),
-         windows ? 3 : 4, banks_of_d},
-        // An output this run created is removed again when an input is it.
-        {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
-         {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
-        {"NewOutputNamedAsData", {"new.bin", "prog.bin", "d.dat", "new.bin", "d.dat"},
-         {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
-        {"ExistingOutputAndMissingData", {"old.bin", "prog.bin", "nope"},
-         {"Failed to open data file nope, code 2"}, 3, model_run("", kProgram, {}).unpadded},
-        // An input that cannot be looked up might be the output, which stays as
-        // it was. Windows looks such a spelling up, and finds the output.
-        {"ProgramPastPathMax", {"old.bin", long_old, "d.dat"},
-         {windows ? is_long_old : "Failed to open program file, code 36"}, windows ? 1 : 2,
-         "an old image"},
-        {"DataPastPathMax", {"old.bin", "prog.bin", "d.dat", long_old},
-         {windows ? is_long_old : "Failed to open data file " + long_old + ", code 36"},
-         windows ? 1 : 3, "an old image"},
-        {"DataInADirectoryNobodyMaySearch", {"old.bin", "prog.bin", "locked/x.dat"},
-         {"Failed to open data file locked/x.dat, code 13"}, 3, "an old image", false, true, true},
-        {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
-         {"Failed to open outfile, code " + code(11, 13)}, 1, "an old image", true},
-    };
-    for (const EarlyEnd& c : cases) {
-        if (c.posix_only && windows) continue;
-        SCOPED_TRACE(c.name);
-        ScratchDir dir;
-        const std::set<std::string> before = listing(with_inputs(dir).path);
-        if (c.unprivileged) {  // a directory that not even its owner may search
-            fs::create_directory(dir.path / "locked");
-            dir.write("locked/x.dat", kData);
-            fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_write);
-        }
-        std::optional<WholeFileLock> lock;
-        if (c.locked) lock.emplace(dir.path / "old.bin");
-        RunSetup setup;
-        setup.unprivileged = c.unprivileged;
-        const ToolResult result = run_tool(dir, c.args, setup);
-        EXPECT_EQ(result.lines, c.lines);
-        EXPECT_EQ(result.errors, Lines{});  // a failure that standard output took is said once
-        EXPECT_EQ(result.status, c.status);
-        if (c.left) {
-            EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
-        } else {
-            EXPECT_EQ(listing(dir.path), before);
-        }
-        if (c.unprivileged) fs::permissions(dir.path / "locked", fs::perms::owner_all);
+bool have_strace() { return std::system("command -v strace >/dev/null 2>&1") == 0; }
+
+Lines then(Lines lines, const Lines& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+}
+
+class EarlyEnds : public ::testing::TestWithParam<EarlyEnd> {};
+
+TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
+    const EarlyEnd& c = GetParam();
+    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    if (c.unprivileged && !can_run_unprivileged()) GTEST_SKIP() << "root cannot drop its rights here";
+    if (!c.fault.empty() && (testing_windows_build() || !tool_emulator().empty() || !have_strace())) {
+        GTEST_SKIP() << "faults are injected by strace (Debian package strace), natively";
+    }
+    ScratchDir dir;
+    const std::set<std::string> before = listing(with_inputs(dir).path);
+    if (c.unprivileged) {  // a directory that not even its owner may search
+        fs::create_directory(dir.path / "locked");
+        dir.write("locked/x.dat", kData);
+        fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_write);
+    }
+    std::optional<WholeFileLock> lock;
+    if (c.locked) lock.emplace(dir.path / "old.bin");
+    RunSetup setup;
+    setup.unprivileged = c.unprivileged;
+    if (!c.fault.empty()) setup.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "inject=" + c.fault};
+    const ToolResult result = run_tool(dir, c.args, setup);
+    if (c.unprivileged) fs::permissions(dir.path / "locked", fs::perms::owner_all);
+    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(result.errors, Lines{});  // a failure that standard output took is said once
+    EXPECT_EQ(result.status, c.status);
+    if (c.left) {
+        EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
+    } else {
+        EXPECT_EQ(listing(dir.path), before);
     }
 }
 
-TEST(RunOutcome, OutputThatIsAlsoAnInputIsRefusedAndLeftUntouched) {
-    const std::vector<std::pair<Lines, std::string>> cases = {  // args run in "work/", input named
-        {{"prog.bin", "./prog.bin", "d.dat"}, "./prog.bin"},
-        {{"out.bin", "prog.bin", "d.dat", "../work/out.bin"}, "../work/out.bin"},
-        {{"out.bin", "prog.bin", "link.bin"}, "link.bin"},
-        {{"out.bin", "prog.bin", "link.bin", "out.bin"}, "link.bin"},
-        {{"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
-        {{long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"}, "out.bin"},
-    };
-    for (const auto& [args, named] : cases) {
-        SCOPED_TRACE(named);
-        ScratchDir dir;
-        const fs::path work = dir.path / "work";
-        fs::create_directory(work);
-        dir.write("work/prog.bin", kProgram);
-        dir.write("work/d.dat", kData);
-        dir.write("work/out.bin", "precious");
-        fs::create_hard_link(work / "out.bin", work / "link.bin");
-        fs::create_symlink("out.bin", work / "alias.bin");
-        const ToolResult result = run_tool(work, args);
-        EXPECT_EQ(result.lines, Lines{"Failed to open outfile, it is also the input file " + named});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(dir.read("work/out.bin"), "precious");
-        EXPECT_EQ(dir.read("work/prog.bin"), kProgram);
-    }
+const bool windows = testing_windows_build();
+const Lines after_d = {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
+                       "- ending address 6000 (page >6006)"};
+const std::string long_old = past_path_max("old.bin");
+const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
+
+const EarlyEnd kEarlyEnds[] = {
+    {"OutputNotOpened", {"no/dir/out.bin", "prog.bin", "d.dat"},
+     {"Failed to open outfile, code 2"}, 1, std::nullopt},
+    {"OutputIsADirectory", {"sub", "prog.bin", "d.dat"},
+     {"Failed to open outfile, code " + code(21, 13)}, 1, std::nullopt},
+    {"OutputIsASymbolicLinkLoop", {"loop.bin", "prog.bin", "d.dat"},
+     {"Failed to open outfile, code 40"}, 1, std::nullopt, false, false, true},
+    // A missing input ends the run before the output is touched; one this
+    // run created is removed again.
+    {"ProgramMissingCreatesNothing", {"out.bin", "nope.bin", "d.dat"},
+     {"Failed to open program file, code 2"}, 2, std::nullopt},
+    {"DataFileMissingCreatesNothing", {"out.bin", "prog.bin", "d.dat", "nope", "d.dat"},
+     {"Failed to open data file nope, code 2"}, 3, std::nullopt},
+    {"ProgramAndOutputSwappedKeepsTheProgram", {"prog.bin", "out.bin", "d.dat"},
+     {"Failed to open program file, code 2"}, 2, kProgram},
+    {"ExistingOutputAndMissingDataKeepsTheOutput", {"old.bin", "prog.bin", "nope"},
+     {"Failed to open data file nope, code 2"}, 3, "an old image"},
+    // Windows refuses to open a directory at all; Linux opens it and fails to read.
+    {"DirectoryAsProgram", {"out.bin", "sub", "d.dat"},
+     {windows ? "Failed to open program file, code 13" : "Failed to read program file, code 21"},
+     windows ? 2 : 4, ""},
+    {"DirectoryAsData", {"out.bin", "prog.bin", "d.dat", "sub"},
+     windows ? then(after_d, {"Failed to open data file sub, code 13"})
+             : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
+                              "Failed to read data file sub, code 21"}),
+     windows ? 3 : 4, model_run("", kProgram, {{"d.dat", kData}}).unpadded},
+    {"ProgramNobodyMayRead", {"out.bin", "noread.bin", "d.dat"},
+     {"Failed to open program file, code 13"}, 2, "", false, true},
+    // An output this run created is removed again when an input is it,
+    // also when the run created it through a dangling link.
+    {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
+     {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
+    {"NewOutputNamedAsData", {"new.bin", "prog.bin", "d.dat", "new.bin", "d.dat"},
+     {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
+    {"NewOutputThroughADanglingLink", {"dangling.bin", "prog.bin", "d.dat", "made.bin"},
+     {"Failed to open outfile, it is also the input file made.bin"}, 1, std::nullopt, false,
+     false, true},
+    // The refusal says its own cause, whatever the removal that follows does.
+    {"RemovalThatFailsKeepsTheCause", {"new.bin", "prog.bin", "nope"},
+     {"Failed to open data file nope, code 2"}, 3, "", false, false, true,
+     "unlink,unlinkat:error=EACCES"},
+    // An input that cannot be looked up might be the output, which stays as
+    // it was. Windows looks such a spelling up, and finds the output.
+    {"ProgramPastPathMax", {"old.bin", long_old, "d.dat"},
+     {windows ? is_long_old : "Failed to open program file, code 36"}, windows ? 1 : 2,
+     "an old image"},
+    {"DataPastPathMax", {"old.bin", "prog.bin", "d.dat", long_old},
+     {windows ? is_long_old : "Failed to open data file " + long_old + ", code 36"},
+     windows ? 1 : 3, "an old image"},
+    {"DataInADirectoryNobodyMaySearch", {"old.bin", "prog.bin", "locked/x.dat"},
+     {"Failed to open data file locked/x.dat, code 13"}, 3, "an old image", false, true, true},
+    {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
+     {"Failed to open outfile, code " + code(11, 13)}, 1, "an old image", true},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, EarlyEnds, ::testing::ValuesIn(kEarlyEnds), row_name<EarlyEnd>);
+
+struct SameFileCase {
+    const char* name;
+    Lines args;  // run in "work/"
+    std::string named;  // the input named in the refusal
+};
+void PrintTo(const SameFileCase& c, std::ostream* out) { *out << c.name; }
+
+class OutputThatIsAlsoAnInput : public ::testing::TestWithParam<SameFileCase> {};
+
+TEST_P(OutputThatIsAlsoAnInput, IsRefusedAndLeftUntouched) {
+    const SameFileCase& c = GetParam();
+    ScratchDir dir;
+    const fs::path work = dir.path / "work";
+    fs::create_directory(work);
+    dir.write("work/prog.bin", kProgram);
+    dir.write("work/d.dat", kData);
+    dir.write("work/out.bin", "precious");
+    fs::create_hard_link(work / "out.bin", work / "link.bin");
+    fs::create_symlink("out.bin", work / "alias.bin");
+    const ToolResult result = run_tool(work, c.args);
+    EXPECT_EQ(result.lines, Lines{"Failed to open outfile, it is also the input file " + c.named});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(dir.read("work/out.bin"), "precious");
+    EXPECT_EQ(dir.read("work/prog.bin"), kProgram);
 }
+
+const SameFileCase kSameFileCases[] = {
+    {"OutputAsProgram", {"prog.bin", "./prog.bin", "d.dat"}, "./prog.bin"},
+    {"OutputAsDataThroughItsDirectory", {"out.bin", "prog.bin", "d.dat", "../work/out.bin"},
+     "../work/out.bin"},
+    {"HardLink", {"out.bin", "prog.bin", "link.bin"}, "link.bin"},
+    {"FirstOfTwoNamesIsSaid", {"out.bin", "prog.bin", "link.bin", "out.bin"}, "link.bin"},
+    {"SymbolicLink", {"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
+    {"LongSpellingOfTheOutput", {long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"},
+     "out.bin"},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, OutputThatIsAlsoAnInput, ::testing::ValuesIn(kSameFileCases),
+                         row_name<SameFileCase>);
 
 TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     ScratchDir dir;
@@ -216,90 +278,265 @@ TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     EXPECT_EQ(result.lines, model_run(null_device(), kProgram, {{null_device(), ""}}).lines);
 }
 
-RunSetup stdout_to(const std::string& path, bool append = false) {
+// Two file systems whose first files share an inode number, mounted while
+// the object lives (as root on Linux).
+struct TwoFileSystems {
+    fs::path first, second;
+    bool mounted = false;
+    explicit TwoFileSystems(const fs::path& root) : first(root / "one"), second(root / "two") {
+#ifdef __linux__
+        fs::create_directory(first);
+        fs::create_directory(second);
+        mounted = mount("tmpfs", first.c_str(), "tmpfs", 0, "size=1m") == 0;
+        if (mounted && mount("tmpfs", second.c_str(), "tmpfs", 0, "size=1m") != 0) {
+            umount(first.c_str());
+            mounted = false;
+        }
+#endif
+    }
+    ~TwoFileSystems() {
+#ifdef __linux__
+        if (mounted) umount(first.c_str()), umount(second.c_str());
+#endif
+    }
+};
+
+TEST(RunOutcome, FilesWithOneInodeNumberOnTwoFileSystemsAreDifferentFiles) {
+    ScratchDir dir;
+    TwoFileSystems mounts(dir.path);
+    if (!mounts.mounted) GTEST_SKIP() << "mounting a tmpfs needs root on Linux";
+    dir.write("prog.bin", kProgram);
+    dir.write("one/out.bin", "an old image");
+    dir.write("two/d.dat", kData);
+    struct stat out {}, data {};
+    if (stat((mounts.first / "out.bin").c_str(), &out) != 0 ||
+        stat((mounts.second / "d.dat").c_str(), &data) != 0 || out.st_ino != data.st_ino) {
+        GTEST_SKIP() << "this kernel's tmpfs numbers its first files apart";
+    }
+    const ToolResult result = run_tool(dir, {"one/out.bin", "prog.bin", "two/d.dat"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines, model_run("one/out.bin", kProgram, {{"two/d.dat", kData}}).lines);
+}
+
+// A block device of its own, backed by a scratch file, while the object lives
+// (as root on Linux).
+struct LoopDisk {
+    std::string path;
+    explicit LoopDisk(const fs::path& backing) {
+        if (testing_windows_build() || geteuid() != 0) return;
+        std::ofstream(backing, std::ios::binary) << std::string(1 << 20, '\0');
+        const std::string command = "losetup -f --show " + backing.string() + " 2>/dev/null";
+        if (FILE* losetup = popen(command.c_str(), "r")) {
+            char line[256] = "";
+            if (std::fgets(line, sizeof line, losetup)) path = std::string(line, std::strcspn(line, "\n"));
+            pclose(losetup);
+        }
+    }
+    ~LoopDisk() {
+        if (!path.empty()) std::system(("losetup -d " + path).c_str());
+    }
+    std::string read(std::size_t size) const {
+        std::string bytes(size, '\0');
+        std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(size));
+        return bytes;
+    }
+};
+
+struct DiskCase {
+    const char* name;
+    bool messages_to_disk;    // standard output writes the disk too
+    bool alias_as_data;       // another node of the disk is named as a data file
+    bool held;                // something else has the disk open exclusively
+    Lines lines;              // standard output; "*" for every message of a run, on standard error
+    int status;
+};
+void PrintTo(const DiskCase& c, std::ostream* out) { *out << c.name; }
+
+class Disk : public ::testing::TestWithParam<DiskCase> {};
+
+TEST_P(Disk, IsOneFileWhereverItIsNamed) {
+    const DiskCase& c = GetParam();
+    ScratchDir dir;
+    LoopDisk disk(dir.path / "backing");
+    if (disk.path.empty()) GTEST_SKIP() << "needs root and a loop device (losetup) on Linux";
+    dir.write("prog.bin", kProgram);
+    dir.write("d.dat", kData);
+    struct stat node {};
+    if (stat(disk.path.c_str(), &node) != 0 ||
+        mknod((dir.path / "alias").c_str(), S_IFBLK | 0600, node.st_rdev) != 0) {
+        FAIL() << "no second node for " << disk.path;
+    }
+    const int held = c.held ? open(disk.path.c_str(), O_RDONLY | O_EXCL) : -1;
     RunSetup setup;
-    setup.stdout_path = path;
-    setup.stdout_append = append;
+    if (c.messages_to_disk) setup.out = to_file(disk.path);
+    Lines args = {disk.path, "prog.bin", "d.dat"};
+    if (c.alias_as_data) args.push_back("alias");
+    const ToolResult result = run_tool(dir, args, setup);
+    if (held >= 0) close(held);
+    const ModelRun expected = model_run(disk.path, kProgram, {{"d.dat", kData}});
+    EXPECT_EQ(result.status, c.status);
+    if (c.lines == Lines{"*"}) {
+        EXPECT_EQ(result.errors, expected.lines);
+        EXPECT_EQ(first_difference(disk.read(expected.image.size()), expected.image), "");
+    } else {
+        EXPECT_EQ(result.lines, c.lines);
+        EXPECT_EQ(disk.read(8), std::string(8, '\0'));  // the run wrote nothing
+    }
+}
+
+const DiskCase kDiskCases[] = {
+    {"MessagesKeepOutOfTheImage", true, false, false, {"*"}, 0},
+    {"AnotherNodeOfTheOutputIsRefusedAsAnInput", false, true, false,
+     {"Failed to open outfile, it is also the input file alias"}, 1},
+    {"DiskThatSomethingElseHoldsIsRefused", false, false, true,
+     {"Failed to open outfile, code 16"}, 1},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, Disk, ::testing::ValuesIn(kDiskCases), row_name<DiskCase>);
+
+struct MessageCase {
+    const char* name;
+    std::string out_path;
+    RunSetup setup;
+    std::string image_path;  // where the image ends up
+    bool posix_only;         // needs /dev/stdout, /dev/full or a POSIX pipe
+    int status;
+    Lines errors;            // expected on standard error; "*" for every message
+};
+void PrintTo(const MessageCase& c, std::ostream* out) { *out << c.name; }
+
+RunSetup with_out(Stream out, Stream err = {}, bool err_to_out = false) {
+    RunSetup setup;
+    setup.out = std::move(out);
+    setup.err = std::move(err);
+    setup.err_to_out = err_to_out;
     return setup;
 }
 
-TEST(RunOutcome, MessagesNeverLandInAFileTheRunReadsOrWrites) {
-    const std::vector<DataFile> sixty(60, DataFile{"d.dat", kData});
-    struct MessageCase {
-        const char* name;
-        std::string out_path;
-        RunSetup setup;
-        std::string image_path;  // where the image ends up
-        bool posix_only;         // needs /dev/stdout, /dev/full or a POSIX pipe
-        int status;
-        Lines errors;            // expected on standard error; "*" for every message
-    };
-    RunSetup both_to_rom = stdout_to("rom.bin");
-    both_to_rom.stderr_to_stdout = true;
-    RunSetup errors_to_data = stdout_to("rom.bin");
-    errors_to_data.stderr_path = "d.dat";
-    RunSetup full_errors_to_data = stdout_to("/dev/full");
-    full_errors_to_data.stderr_path = "d.dat";
-    RunSetup image_out_full_errors = stdout_to("rom.bin");
-    image_out_full_errors.stderr_path = "/dev/full";
-    RunSetup no_reader = stdout_to("|");
-    no_reader.pipe_reader_quits_after = 0;
-    const std::vector<MessageCase> cases = {
-        {"StandardOutputClosed", "out.bin", stdout_to("-"), "out.bin", false, 0, {}},
-        {"ImageOnStandardOutput", "/dev/stdout", stdout_to("rom.bin"), "rom.bin", true, 0, {"*"}},
-        {"ImageOnStandardOutputAndError", "/dev/stdout", both_to_rom, "rom.bin", true, 0, {}},
-        {"StandardOutputIsTheOutputFile", "out.bin", stdout_to("out.bin"), "out.bin", false, 0, {"*"}},
-        {"StandardOutputAppendsToADataFile", "out.bin", stdout_to("d.dat", true), "out.bin", false, 0,
-         {"*"}},
-        {"ImageOnStandardOutputErrorsAppendToADataFile", "/dev/stdout", errors_to_data, "rom.bin",
-         true, 0, {}},
-        {"MessagesToAFullDisk", "out.bin", stdout_to("/dev/full"), "out.bin", true, 7,
-         {"Failed to write standard output, code 28"}},
-        {"ImageOnStandardOutputMessagesToAFullDisk", "/dev/stdout", image_out_full_errors, "rom.bin",
-         true, 7, {}},
-        {"MessagesToAPipeWithNoReader", "out.bin", no_reader, "out.bin", true, 7,
-         {"Failed to write standard output, code 32"}},
-        {"MessagesToAFullDiskErrorsToADataFile", "out.bin", full_errors_to_data, "out.bin", true, 7,
-         {}},
-    };
-    for (const MessageCase& c : cases) {
-        if (c.posix_only && testing_windows_build()) continue;
-        SCOPED_TRACE(c.name);
-        ScratchDir dir;
-        std::vector<std::string> args = {c.out_path, "prog.bin"};
-        for (const DataFile& file : sixty) args.push_back(file.path);
-        const ToolResult result = run_tool(with_inputs(dir), args, c.setup);
-        const ModelRun expected = model_run(c.out_path, kProgram, sixty);
-        EXPECT_EQ(first_difference(dir.read(c.image_path), expected.image), "");
-        EXPECT_EQ(dir.read("d.dat"), kData);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.errors, c.errors == Lines{"*"} ? expected.lines : c.errors);
+class Messages : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(Messages, NeverLandInAFileTheRunReadsOrWrites) {
+    const MessageCase& c = GetParam();
+    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    // Sixty data files, the last of them one that standard output may append to.
+    std::vector<DataFile> data(59, DataFile{"d.dat", kData});
+    data.push_back({"late.dat", kData});
+    ScratchDir dir;
+    dir.write("late.dat", kData);
+    std::vector<std::string> args = {c.out_path, "prog.bin"};
+    for (const DataFile& file : data) args.push_back(file.path);
+    const ToolResult result = run_tool(with_inputs(dir), args, c.setup);
+    const ModelRun expected = model_run(c.out_path, kProgram, data);
+    EXPECT_EQ(first_difference(dir.read(c.image_path), expected.image), "");
+    EXPECT_EQ(dir.read("d.dat"), kData);
+    EXPECT_EQ(dir.read("late.dat"), kData);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.errors, c.errors == Lines{"*"} ? expected.lines : c.errors);
+}
+
+const MessageCase kMessageCases[] = {
+    {"StandardOutputClosed", "out.bin", with_out(closed_stream()), "out.bin", false, 0, {}},
+    {"ImageOnStandardOutput", "/dev/stdout", with_out(to_file("rom.bin")), "rom.bin", true, 0, {"*"}},
+    {"ImageOnStandardOutputAndError", "/dev/stdout", with_out(to_file("rom.bin"), {}, true),
+     "rom.bin", true, 0, {}},
+    {"StandardOutputIsTheOutputFile", "out.bin", with_out(to_file("out.bin")), "out.bin", false, 0,
+     {"*"}},
+    {"StandardOutputAppendsToADataFile", "out.bin", with_out(to_file("d.dat", true)), "out.bin",
+     false, 0, {"*"}},
+    {"StandardOutputAppendsToTheLastDataFile", "out.bin", with_out(to_file("late.dat", true)),
+     "out.bin", false, 0, {"*"}},
+    {"ImageOnStandardOutputErrorsAppendToADataFile", "/dev/stdout",
+     with_out(to_file("rom.bin"), to_file("d.dat", true)), "rom.bin", true, 0, {}},
+    {"MessagesToAFullDisk", "out.bin", with_out(to_file("/dev/full")), "out.bin", true, 7,
+     {"Failed to write standard output, code 28"}},
+    {"ImageOnStandardOutputMessagesToAFullDisk", "/dev/stdout",
+     with_out(to_file("rom.bin"), to_file("/dev/full")), "rom.bin", true, 7, {}},
+    {"MessagesToAPipeWithNoReader", "out.bin", with_out(to_pipe(0)), "out.bin", true, 7,
+     {"Failed to write standard output, code 32"}},
+    {"MessagesToAFullDiskErrorsToADataFile", "out.bin",
+     with_out(to_file("/dev/full"), to_file("d.dat", true)), "out.bin", true, 7, {}},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, Messages, ::testing::ValuesIn(kMessageCases),
+                         row_name<MessageCase>);
+
+struct WriteCase {
+    const char* name;
+    std::string out_path;
+    RunSetup setup;
+    std::size_t data_size;
+    bool posix_only;      // needs /dev/full, /dev/stdout, a POSIX pipe or a FIFO
+    bool said_on_stderr;  // the lines are on standard error, not standard output
+    std::string failure;
+    std::size_t kept = std::string::npos;  // the bytes of the image that reach the file
+};
+void PrintTo(const WriteCase& c, std::ostream* out) { *out << c.name; }
+
+RunSetup size_limit(rlim_t bytes) {
+    RunSetup setup;
+    setup.file_size_limit = bytes;
+    return setup;
+}
+
+// A data file written through a FIFO by a writer that removes the output
+// while the run waits for the data.
+RunSetup output_removed_meanwhile() {
+    RunSetup setup;
+    setup.wrapper = {"sh", "-c", "(exec 3>d.dat; rm out.bin; echo data >&3) & exec \"$@\"", "sh"};
+    return setup;
+}
+
+class WriteFailure : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteFailure, EndsWithOneFailureLineAndStatus5) {
+    const WriteCase& c = GetParam();
+    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    const bool fifo = !c.setup.wrapper.empty();
+    const std::string data = fifo ? "data\n" : pattern_bytes(c.data_size, 2);
+    ScratchDir dir;
+    dir.write("prog.bin", kProgram);
+    if (fifo) {
+        if (mkfifo((dir.path / "d.dat").c_str(), 0600) != 0) FAIL() << "no FIFO";
+    } else {
+        dir.write("d.dat", data);
+    }
+    ToolResult result = run_tool(dir, {c.out_path, "prog.bin", "d.dat"}, c.setup);
+    const ModelRun expected = model_run(c.out_path, kProgram, {{"d.dat", data}});
+    EXPECT_EQ(result.status, 5);
+    Lines& said = c.said_on_stderr ? result.errors : result.lines;
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.back(), c.failure);
+    said.pop_back();
+    // The lines before it are those of a whole run, cut short of its end.
+    ASSERT_LT(said.size(), expected.lines.size());
+    EXPECT_TRUE(std::equal(said.begin(), said.end(), expected.lines.begin()));
+    // What was written stays, and may end part way through a bank.
+    if (c.kept != std::string::npos) {
+        EXPECT_EQ(dir.read(c.out_path), expected.image.substr(0, c.kept));
     }
 }
 
-TEST(RunOutcome, WriteFailureAnywhereIsOneLastLineAndStatus5) {
-    const std::string big = pattern_bytes(300 * 8064, 2);  // 301 banks, padded to 512
-    const ModelRun expected = model_run("out.bin", kProgram, {{"big.dat", big}});
-    const std::string failure = "Failed to write outfile, code " + code(27, 22);
-    for (const rlim_t limit : {rlim_t{4096}, rlim_t{(1 << 20) + 100}, rlim_t{3 << 20},
-                               rlim_t{(4 << 20) - 100}}) {
-        SCOPED_TRACE(limit);
-        ScratchDir dir;
-        dir.write("prog.bin", kProgram);
-        dir.write("big.dat", big);
-        RunSetup setup;
-        setup.file_size_limit = limit;
-        ToolResult result = run_tool(dir, {"out.bin", "prog.bin", "big.dat"}, setup);
-        EXPECT_EQ(result.status, 5);
-        ASSERT_FALSE(result.lines.empty());
-        EXPECT_EQ(result.lines.back(), failure);
-        result.lines.pop_back();
-        ASSERT_LT(result.lines.size(), expected.lines.size());
-        EXPECT_TRUE(std::equal(result.lines.begin(), result.lines.end(), expected.lines.begin()));
-        // What was written stays, and may end part way through a bank.
-        EXPECT_EQ(dir.read("out.bin"), expected.image.substr(0, limit));
-    }
-}
+const std::string kFileTooLarge = "Failed to write outfile, code " + code(27, 22);
+const std::string kDiskFull = "Failed to write outfile, code 28";
+
+const WriteCase kWriteCases[] = {
+    {"FileSizeLimitInBankZero", "out.bin", size_limit(4096), 300 * 8064, false, false,
+     kFileTooLarge, 4096},
+    {"FileSizeLimitInADataBank", "out.bin", size_limit((1 << 20) + 100), 300 * 8064, false, false,
+     kFileTooLarge, (1 << 20) + 100},
+    {"FileSizeLimitInThePadding", "out.bin", size_limit(3 << 20), 300 * 8064, false, false,
+     kFileTooLarge, 3 << 20},
+    {"FileSizeLimitInTheLastBank", "out.bin", size_limit((4 << 20) - 100), 300 * 8064, false,
+     false, kFileTooLarge, (4 << 20) - 100},
+    {"FullDiskAtTheFinalFlush", "/dev/full", {}, 10, true, false, kDiskFull},
+    {"FullDiskAtABank", "/dev/full", {}, 300 * 8064, true, false, kDiskFull},
+    {"FullDiskForImageAndMessages", "/dev/full", with_out(to_file("/dev/full")), 10, true, true,
+     kDiskFull},
+    {"PipeWhoseReaderQuits", "/dev/stdout", with_out(to_pipe(8192)), 300 * 8064, true, true,
+     "Failed to write outfile, code 32"},
+    {"OutputRemovedWhileTheRunWaits", "out.bin", output_removed_meanwhile(), 0, true, false,
+     "Failed to write outfile, it was removed during the run"},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, WriteFailure, ::testing::ValuesIn(kWriteCases),
+                         row_name<WriteCase>);
 
 TEST(RunOutcome, EveryDataFileIsClosedBeforeTheNext) {
     ScratchDir dir;
@@ -314,41 +551,9 @@ TEST(RunOutcome, EveryDataFileIsClosedBeforeTheNext) {
     EXPECT_EQ(result.lines.size(), 3 * 2000 + 1u);
 }
 
-TEST(RunOutcome, ImageThatCannotBeWrittenEndsWithOneFailureLine) {
-    if (testing_windows_build()) GTEST_SKIP() << "needs /dev/full, /dev/stdout and POSIX pipes";
-    RunSetup reader_quits = stdout_to("|");
-    reader_quits.pipe_reader_quits_after = 8192;
-    struct WriteCase {
-        const char* name;
-        std::string out_path;
-        RunSetup setup;
-        std::size_t data_size;
-        bool said_on_stderr;  // the lines are on standard error, not standard output
-        std::string failure;
-    };
-    const std::vector<WriteCase> cases = {
-        {"FullDiskAtTheFinalFlush", "/dev/full", {}, 10, false, "Failed to write outfile, code 28"},
-        {"FullDiskAtABank", "/dev/full", {}, 300 * 8064, false, "Failed to write outfile, code 28"},
-        {"FullDiskForImageAndMessages", "/dev/full", stdout_to("/dev/full"), 10, true,
-         "Failed to write outfile, code 28"},
-        {"PipeWhoseReaderQuits", "/dev/stdout", reader_quits, 300 * 8064, true,
-         "Failed to write outfile, code 32"},
-    };
-    for (const WriteCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScratchDir dir;
-        dir.write("prog.bin", kProgram);
-        dir.write("d.dat", pattern_bytes(c.data_size, 2));
-        const ToolResult result = run_tool(dir, {c.out_path, "prog.bin", "d.dat"}, c.setup);
-        EXPECT_EQ(result.status, 5);
-        const Lines& said = c.said_on_stderr ? result.errors : result.lines;
-        ASSERT_FALSE(said.empty());
-        EXPECT_EQ(said.back(), c.failure);
-        for (const std::string& line : said) EXPECT_NE(line.rfind("Finished", 0), 0u);
-    }
-}
+class ClosedDescriptor : public ::testing::TestWithParam<int> {};
 
-TEST(RunOutcome, ClosedDescriptorThatCannotBeFilledStopsTheRunBeforeAnyFile) {
+TEST_P(ClosedDescriptor, ThatCannotBeFilledStopsTheRunBeforeAnyFile) {
     if (testing_windows_build()) GTEST_SKIP() << "Windows has no descriptors to fill";
     if (!tool_emulator().empty()) GTEST_SKIP() << "the emulator needs descriptors of its own";
 #ifdef __SANITIZE_ADDRESS__
@@ -356,22 +561,23 @@ TEST(RunOutcome, ClosedDescriptorThatCannotBeFilledStopsTheRunBeforeAnyFile) {
 #endif
     // Descriptor 0 is filled; the next closed one cannot be, and the line
     // goes to the standard stream that is open.
-    for (const int closed : {1, 2}) {
-        SCOPED_TRACE(closed);
-        ScratchDir dir;
-        RunSetup setup = stdout_to(closed == 1 ? "-" : "");
-        setup.stderr_path = closed == 2 ? "-" : "";
-        setup.stdin_closed = true;
-        setup.open_files_limit = 1;
-        const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
-        EXPECT_EQ(result.status, 8);
-        const Lines& said = closed == 1 ? result.errors : result.lines;
-        ASSERT_FALSE(said.empty());
-        EXPECT_EQ(said[0], "Failed to open the null device on closed descriptor " +
-                               std::to_string(closed) + ", code 24");
-        EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
-    }
+    const int closed = GetParam();
+    ScratchDir dir;
+    RunSetup setup;
+    (closed == 1 ? setup.out : setup.err) = closed_stream();
+    setup.stdin_closed = true;
+    setup.open_files_limit = 1;
+    const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
+    EXPECT_EQ(result.status, 8);
+    const Lines& said = closed == 1 ? result.errors : result.lines;
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0], "Failed to open the null device on closed descriptor " +
+                           std::to_string(closed) + ", code 24");
+    EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
 }
+
+INSTANTIATE_TEST_SUITE_P(RunOutcome, ClosedDescriptor, ::testing::Values(1, 2),
+                         [](const auto& row) { return "Descriptor" + std::to_string(row.param); });
 
 TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {
     if (!has_device("/dev/zero")) GTEST_SKIP() << "no endless device /dev/zero";
@@ -383,23 +589,28 @@ TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {
     EXPECT_EQ(result.status, 6);
 }
 
-TEST(RunOutcome, ImageOfExactlyOneGibibyteIsValidAndOneByteMoreIsNot) {
-    const std::size_t fills_image = std::size_t{131071} * 8064;
-    for (const std::size_t size : {fills_image, fills_image + 1}) {
-        ScratchDir dir;
-        dir.write("prog.bin", kProgram);
-        dir.write("big.dat", "");
-        fs::resize_file(dir.path / "big.dat", size);  // sparse: reads as zeros
-        const ToolResult result = run_tool(dir, {null_device(), "prog.bin", "big.dat"});
-        ASSERT_GE(result.lines.size(), 3u);
-        if (size == fills_image) {
-            EXPECT_EQ(result.lines[2], "- ending address 40000000 (page >46000)");
-            EXPECT_EQ(result.status, 0);
-        } else {
-            EXPECT_EQ(result.lines[2], "Failed to append data file big.dat, image would exceed 1GB");
-            EXPECT_EQ(result.status, 6);
-        }
-    }
+class LargeDataFile : public ::testing::TestWithParam<std::uint64_t> {};
+
+// Sparse files read as zeros and take no disk space; past 2 and 4 GiB they
+// need 64-bit file offsets on a 32-bit system.
+TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
+    const std::uint64_t size = GetParam();
+    const bool fits = size <= std::uint64_t{131071} * 8064;
+    ScratchDir dir;
+    dir.write("prog.bin", kProgram);
+    dir.write("big.dat", "");
+    fs::resize_file(dir.path / "big.dat", size);
+    const ToolResult result = run_tool(dir, {null_device(), "prog.bin", "big.dat"});
+    ASSERT_GE(result.lines.size(), 3u);
+    EXPECT_EQ(result.lines[2], fits ? "- ending address 40000000 (page >46000)"
+                                    : "Failed to append data file big.dat, image would exceed 1GB");
+    EXPECT_EQ(result.status, fits ? 0 : 6);
 }
+
+INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile,
+                         ::testing::Values(std::uint64_t{131071} * 8064,
+                                           std::uint64_t{131071} * 8064 + 1,
+                                           (std::uint64_t{4} << 30) + 1),
+                         [](const auto& row) { return "Bytes" + std::to_string(row.param); });
 
 }  // namespace

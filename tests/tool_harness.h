@@ -5,12 +5,16 @@
 // "1" for a Windows build (CR LF, the Windows C runtime's error numbers).
 #pragma once
 
+#ifdef __linux__
 #include <linux/capability.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
+#endif
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <csignal>
 #include <cstring>
@@ -69,22 +73,47 @@ struct ToolResult {
     std::vector<std::string> errors;  // standard error, likewise
 };
 
+// Where one standard stream of the tool goes.
+struct Stream {
+    enum Kind { captured, closed, pipe, file };
+    Kind kind = captured;
+    std::string path = "";  // of the file
+    bool append = false;  // >> instead of >
+    // A pipe's reader reads this many bytes and quits; 0: it has no reader.
+    std::size_t reader_quits_after = std::string::npos;
+};
+inline Stream to_file(std::string path, bool append = false) {
+    return {Stream::file, std::move(path), append};
+}
+inline Stream closed_stream() { return {Stream::closed}; }
+inline Stream to_pipe(std::size_t reader_quits_after = std::string::npos) {
+    return {Stream::pipe, "", false, reader_quits_after};
+}
+
 // How the tool is started, beyond its arguments.
 struct RunSetup {
-    // Standard output: "" is captured in a file, "-" closed, "|" a pipe that
-    // is read to its end, or only up to `pipe_reader_quits_after` bytes
-    // (0: the pipe has no reader at all); anything else is a file.
-    std::string stdout_path;
-    bool stdout_append = false;  // >> instead of >
-    std::size_t pipe_reader_quits_after = std::string::npos;
-    std::string stderr_path;  // "" is captured, "-" closed
-    bool stderr_to_stdout = false;  // 2>&1
+    Stream out;                       // standard output
+    Stream err;                       // standard error (captured, closed or a file)
+    bool err_to_out = false;          // 2>&1
     bool stdin_closed = false;
-    bool unprivileged = false;  // file permissions bind the tool, even run by root
+    bool unprivileged = false;        // file permissions bind the tool, even run by root
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
     std::vector<std::string> wrapper;  // a command that runs the tool, e.g. strace
 };
+
+// Whether root can be kept to file permissions here (by dropping capabilities).
+inline bool can_run_unprivileged() {
+#ifdef __linux__
+    return true;
+#else
+    return geteuid() != 0;
+#endif
+}
+
+// A run that takes longer than this has hung: the slowest reads 1 GiB, under
+// an emulator.
+constexpr unsigned kTimeLimitSeconds = 120;
 
 // Splits standard output into lines; the Windows console ends them in CR LF.
 inline std::vector<std::string> split_lines(const std::string& text) {
@@ -99,117 +128,145 @@ inline std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// Runs the tool with `args` from the directory `cwd`.
-inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
-                           const RunSetup& setup = {}) {
-    const std::string exe = tool_exe();
-    args.insert(args.begin(), exe);
-    // The emulator command, split at blanks, goes in front.
+// The command that runs the tool with `args`: the wrapper, then the emulator,
+// split at blanks, then the tool.
+inline std::vector<std::string> tool_command(std::vector<std::string> args,
+                                             const RunSetup& setup) {
     std::istringstream emulator(tool_emulator());
-    std::vector<std::string> words{std::istream_iterator<std::string>(emulator), {}};
-    args.insert(args.begin(), words.begin(), words.end());
-    // Wine says nothing of its own but its errors, which name a failure of
-    // Wine's rather than let it pass for the tool's status.
-    setenv("WINEDEBUG", "-all,err+all", 0);
+    args.insert(args.begin(), tool_exe());
+    args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    return args;
+}
 
-    const fs::path out = cwd / ".stdout";
-    const fs::path err = cwd / ".stderr";
-    const std::string stdout_path = setup.stdout_path.empty() ? out.string() : setup.stdout_path;
-    const std::string stderr_path = setup.stderr_path.empty() ? err.string() : setup.stderr_path;
-    const bool piped = stdout_path == "|";
-    int pipe_ends[2] = {-1, -1};
-    if (piped && pipe(pipe_ends) != 0) throw std::runtime_error("no pipe");
-    if (piped && setup.pipe_reader_quits_after == 0) close(pipe_ends[0]);  // no reader at all
-    const pid_t child = fork();
-    if (child == 0) {
-        const rlimit files{setup.open_files_limit, setup.open_files_limit};
-        const rlimit size{setup.file_size_limit, setup.file_size_limit};
-        // The signals as users meet them. Windows has no SIGXFSZ: there a
-        // write past the limit is made to fail, as it fails on Windows.
-        std::signal(SIGPIPE, SIG_DFL);
-        std::signal(SIGXFSZ, testing_windows_build() ? SIG_IGN : SIG_DFL);
-        if (chdir(cwd.c_str()) != 0 ||
-            (stderr_path != "-" &&
-             !std::freopen(stderr_path.c_str(), setup.stderr_path.empty() ? "wb" : "ab", stderr))) {
-            _exit(127);
+// Points a standard descriptor where `stream` says; false on failure.
+inline bool redirect(int fd, const Stream& stream, const fs::path& captured, int pipe_end) {
+    switch (stream.kind) {
+        case Stream::closed:
+            return close(fd) == 0;
+        case Stream::pipe:
+            return dup2(pipe_end, fd) == fd;
+        default: {
+            const bool file = stream.kind == Stream::file;
+            const std::string path = file ? stream.path : captured.string();
+            const int flags = O_WRONLY | O_CREAT | (stream.append ? O_APPEND : O_TRUNC);
+            const int opened = open(path.c_str(), flags, 0666);
+            return opened >= 0 && dup2(opened, fd) == fd && close(opened) == 0;
         }
-        if (piped) {
-            if (dup2(pipe_ends[1], 1) != 1) _exit(127);
-            close(pipe_ends[1]);
-            if (setup.pipe_reader_quits_after != 0) close(pipe_ends[0]);
-        } else if (stdout_path == "-" ? close(1) != 0
-                                      : !std::freopen(stdout_path.c_str(),
-                                                      setup.stdout_append ? "ab" : "wb", stdout)) {
-            _exit(127);
-        }
-        if ((setup.stderr_to_stdout && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
-            (stderr_path == "-" && close(2) != 0)) {
-            _exit(127);
-        }
-        // Root is kept to file permissions by losing the two capabilities that
-        // override them; anyone else is kept to them anyway.
-        if (setup.unprivileged && geteuid() == 0 &&
-            (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE) != 0 ||
-             prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH) != 0)) {
-            _exit(127);
-        }
-        // Wine must map Windows' shared page at a fixed address; Debian's Wine,
-        // having no preloader to reserve it, fails with status 1 whenever the
-        // randomly placed heap covers it, about once in some thousand starts.
-        if (testing_windows_build() && personality(ADDR_NO_RANDOMIZE) == -1) {
-            _exit(127);
-        }
-        if ((files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
-            (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
-            _exit(127);
-        }
-        execvp(argv[0], argv.data());
+    }
+}
+
+// In the child, before the tool starts: what a platform adds. Root is kept
+// to file permissions by losing the two capabilities that override them.
+// Wine runs without address-space randomization: Debian's Wine has no
+// preloader to reserve the address where Windows' shared page must go, and
+// about one start in several thousand otherwise fails with status 1 when
+// the randomly placed heap covers it.
+inline bool prepare_platform(const RunSetup& setup) {
+#ifdef __linux__
+    if (setup.unprivileged && geteuid() == 0 &&
+        (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE) != 0 ||
+         prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH) != 0)) {
+        return false;
+    }
+    if (testing_windows_build() && personality(ADDR_NO_RANDOMIZE) == -1) return false;
+#else
+    (void)setup;
+#endif
+    return true;
+}
+
+// In the child: the streams, limits and signals of `setup`, then the tool.
+[[noreturn]] inline void start_tool(const fs::path& cwd, std::vector<std::string> command,
+                                    const RunSetup& setup, const int (&pipe_ends)[2]) {
+    // The signals as users meet them. Windows has no SIGXFSZ: there a write
+    // past the limit is made to fail, as it fails on Windows.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::signal(SIGXFSZ, testing_windows_build() ? SIG_IGN : SIG_DFL);
+    const rlimit files{setup.open_files_limit, setup.open_files_limit};
+    const rlimit size{setup.file_size_limit, setup.file_size_limit};
+    if (chdir(cwd.c_str()) != 0 || !redirect(2, setup.err, cwd / ".stderr", -1) ||
+        !redirect(1, setup.out, cwd / ".stdout", pipe_ends[1]) ||
+        (setup.out.kind == Stream::pipe && (close(pipe_ends[0]), close(pipe_ends[1])) != 0) ||
+        (setup.err_to_out && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
+        !prepare_platform(setup) ||
+        (files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
+        (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
         _exit(127);
     }
-    std::string piped_text;
-    if (piped) {
-        close(pipe_ends[1]);
-        if (setup.pipe_reader_quits_after != 0) {
-            char buffer[65536];
-            ssize_t got = 0;
-            while (piped_text.size() < setup.pipe_reader_quits_after &&
-                   (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0) {
-                piped_text.append(buffer, static_cast<std::size_t>(got));
-            }
-            close(pipe_ends[0]);
-        }
+    std::vector<char*> argv;
+    for (std::string& arg : command) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    alarm(kTimeLimitSeconds);  // the default action ends a run that hangs
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+// Reads a pipe up to `limit` bytes, or to its end.
+inline std::string read_pipe(int fd, std::size_t limit) {
+    std::string text;
+    char buffer[65536];
+    ssize_t got = 0;
+    while (text.size() < limit && (got = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
     }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        throw std::runtime_error("the tool did not exit: " + exe + " (" +
-                                 (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "?") + ")");
-    }
-    ToolResult result{WEXITSTATUS(status), split_lines(piped ? piped_text : read_file(out)),
-                      split_lines(read_file(err))};
-    fs::remove(out);
-    fs::remove(err);
-    // An emulator that fails to start the tool ends with a status of its own
-    // (Wine's is 1), often with no output: that is no outcome of the tool's,
-    // which says something whenever a Windows run fails.
+    return text;
+}
+
+// Throws when the emulator, not the tool, made the run fail. Wine names its
+// own failures on standard error (with the thread's number in front:
+// "0054:err:"); a Wine that fails to start ends with status 1 and no output,
+// which no failed run of the tool does.
+inline void check_emulator(const ToolResult& result) {
+    if (tool_emulator().empty()) return;
     if (testing_windows_build() && result.status != 0 && result.lines.empty() &&
         result.errors.empty()) {
         throw std::runtime_error("Wine ended with status " + std::to_string(result.status) +
                                  " and no output: it did not run the tool");
     }
     for (std::string line : result.errors) {
-        // Wine puts the thread's number in front of its debug lines: "0054:err:".
         if (line.find_first_not_of("0123456789abcdef") == 4 && line[4] == ':') line.erase(0, 5);
         for (const char* own : {"wine: ", "wine client error", "wineserver: ", "err:", "qemu-",
                                 "Inconsistency detected by ld.so"}) {
-            if (!words.empty() && line.rfind(own, 0) == 0) {
-                throw std::runtime_error("the emulator failed: " + line);
-            }
+            if (line.rfind(own, 0) == 0) throw std::runtime_error("the emulator failed: " + line);
         }
     }
+}
+
+// Runs the tool with `args` from the directory `cwd`.
+inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
+                           const RunSetup& setup = {}) {
+    const std::vector<std::string> command = tool_command(std::move(args), setup);
+    setenv("WINEDEBUG", "-all,err+all", 0);  // Wine's errors alone, for check_emulator
+    int pipe_ends[2] = {-1, -1};
+    const bool piped = setup.out.kind == Stream::pipe;
+    if (piped && pipe(pipe_ends) != 0) throw std::runtime_error("no pipe");
+    if (piped && setup.out.reader_quits_after == 0) close(pipe_ends[0]);  // no reader at all
+    const pid_t child = fork();
+    if (child == 0) start_tool(cwd, command, setup, pipe_ends);
+    std::string piped_text;
+    if (piped) {
+        close(pipe_ends[1]);
+        if (setup.out.reader_quits_after != 0) {
+            piped_text = read_pipe(pipe_ends[0], setup.out.reader_quits_after);
+            close(pipe_ends[0]);
+        }
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        const bool hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+        throw std::runtime_error(
+            hung ? "the tool ran past its time limit of " + std::to_string(kTimeLimitSeconds) + " s"
+                 : "the tool did not exit: " + command[0] + " (" +
+                       (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "?") + ")");
+    }
+    const fs::path out = cwd / ".stdout";
+    const fs::path err = cwd / ".stderr";
+    ToolResult result{WEXITSTATUS(status), split_lines(piped ? piped_text : read_file(out)),
+                      split_lines(read_file(err))};
+    fs::remove(out);
+    fs::remove(err);
+    check_emulator(result);
     return result;
 }
 

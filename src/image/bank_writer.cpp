@@ -19,11 +19,8 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
     std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
     const int extra = std::fgetc(program);
-    const bool failed = std::ferror(program) != 0;
-    const int code = errno;  // before the close can change it
-    std::fclose(program);
-    if (failed) {
-        return report_program_read_failed(code);
+    if (std::ferror(program)) {
+        return report_program_read_failed(errno);
     }
     if (extra != EOF) {
         report_program_too_large(kBankSize);

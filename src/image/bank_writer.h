@@ -9,7 +9,7 @@ namespace bankstitcher {
 // Writes one whole bank from the bank buffer; reports a failed write.
 Status write_bank(ImageWriter& image);
 
-// Reads the program file, closes it, saves the startup header, writes bank 0.
+// Reads the open program file, saves the startup header, writes bank 0.
 Status write_program_bank(ImageWriter& image, std::FILE* program);
 
 // Prints the starting line and appends the data banks of one open data file.

@@ -1,0 +1,30 @@
+// Windows only: paths as the wide strings the file calls take, the file an
+// open handle is, and the C runtime's error numbers for Windows error codes.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include "file_identity.h"
+
+namespace bankstitcher {
+
+// A UTF-8 path as the wide string the Windows file calls take, converted as
+// the C runtime converts it; nullptr (errno ENAMETOOLONG) when it is too long.
+// The string lives until the next call.
+const wchar_t* wide_path(const char* path);
+
+// True for a name in the device namespace (\\.\pipe\NAME, \\.\COM1) that
+// is not a file on a drive (\\.\C:\dir\file): a pipe or a device.
+bool names_pipe_or_device(const char* path);
+
+// The file an open handle reads or writes; errno tells why when unknown.
+FileIdentity identify_handle(HANDLE file);
+
+// The C runtime's errno for a Windows error code.
+int errno_for(unsigned long windows_error);
+
+}  // namespace bankstitcher
+
+#endif
