@@ -38,18 +38,11 @@ else()
   install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The copyright file holds the license text, in Debian's machine-readable form.
   install(FILES README.md packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  include(cmake/debian_architecture.cmake)
+  debian_architecture(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+endif()
+if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
   set(CPACK_GENERATOR DEB)
-
-  # The Debian architecture is the target's, never the build machine's.
-  if(target_processor MATCHES "^(x86_64|amd64)$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  elseif(target_processor MATCHES "^(aarch64|arm64)$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
-  elseif(target_processor MATCHES "^i[3-6]86$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
-  else()
-    message(FATAL_ERROR "No Debian architecture is known for ${CMAKE_SYSTEM_PROCESSOR}")
-  endif()
   if(CMAKE_CROSSCOMPILING)
     # dpkg-shlibdeps looks in the build machine's libraries; the packaging
     # script asks it about the cross libraries instead.
@@ -63,6 +56,8 @@ else()
   set(CPACK_BANKSTITCHER_LINTIAN_OVERRIDES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/lintian-overrides)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_extras.cmake)
   set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_modes.cmake)
+elseif(NOT WIN32)
+  set(CPACK_GENERATOR TGZ)
 endif()
 
 # Run by cpack for every package: the time stamp from the commit, UTC.

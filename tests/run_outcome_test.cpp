@@ -203,7 +203,7 @@ const EarlyEnd kEarlyEnds[] = {
                               "Failed to read data file sub, code 21"}),
      windows ? 3 : 4, model_run("", kProgram, {{"d.dat", kData}}).unpadded},
     {"ProgramNobodyMayRead", {"out.bin", "noread.bin", "d.dat"},
-     {"Failed to open program file, code 13"}, 2, "", false, true},
+     {"Failed to open program file, code 13"}, 2, "", false, true, true},
     // An output this run created is removed again when an input is it,
     // also when the run created it through a dangling link.
     {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
@@ -278,6 +278,23 @@ TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     EXPECT_EQ(result.lines, model_run(null_device(), kProgram, {{null_device(), ""}}).lines);
 }
 
+TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
+    if (!testing_windows_build()) GTEST_SKIP() << "named pipes of this kind are Windows'";
+    const fs::path feeder = fs::path(tool_exe()).parent_path() / "pipe_feeder.exe";
+    if (!fs::exists(feeder)) GTEST_SKIP() << "no pipe_feeder.exe beside the tool";
+    ScratchDir dir;
+    dir.write("prog.bin", kProgram);
+    const std::string name = "bankstitcher-test-" + std::to_string(getpid());
+    const std::string pipe = "\\\\.\\pipe\\" + name;
+    RunSetup setup;
+    setup.launcher = {feeder.string(), name, "level data"};
+    const ToolResult result = run_tool(dir, {"out.bin", "prog.bin", pipe}, setup);
+    const ModelRun expected = model_run("out.bin", kProgram, {{pipe, "level data"}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines, expected.lines);
+    EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
+}
+
 // Two file systems whose first files share an inode number, mounted while
 // the object lives (as root on Linux).
 struct TwoFileSystems {
@@ -302,6 +319,7 @@ struct TwoFileSystems {
 };
 
 TEST(RunOutcome, FilesWithOneInodeNumberOnTwoFileSystemsAreDifferentFiles) {
+    if (testing_windows_build()) GTEST_SKIP() << "Wine gives one volume serial to all of a drive";
     ScratchDir dir;
     TwoFileSystems mounts(dir.path);
     if (!mounts.mounted) GTEST_SKIP() << "mounting a tmpfs needs root on Linux";

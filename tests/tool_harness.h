@@ -1,8 +1,9 @@
 // Runs the real bankstitcher binary in a scratch directory and captures what
-// it prints and its exit status. Two settings, built in and overridable from
-// the environment, say how: BANKSTITCHER_EMULATOR, a command that runs the
-// binary (Wine, or qemu-user for another processor), and BANKSTITCHER_WINDOWS,
-// "1" for a Windows build (CR LF, the Windows C runtime's error numbers).
+// it prints and its exit status. The environment says which binary:
+// BANKSTITCHER_WINDOWS=1 for the Windows .exe under Wine (CR LF, the Windows
+// C runtime's error numbers), or BANKSTITCHER_EXE with BANKSTITCHER_EMULATOR,
+// a command that runs it (qemu-user for another processor); by default,
+// this build's own.
 #pragma once
 
 #ifdef __linux__
@@ -31,16 +32,19 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-// A setting built into the test binary, which the environment may override.
+// A setting from the environment, or `built_in`.
 inline std::string setting(const char* name, const char* built_in) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : built_in;
 }
-inline std::string tool_exe() { return setting("BANKSTITCHER_EXE", BANKSTITCHER_EXE); }
-inline std::string tool_emulator() {
-    return setting("BANKSTITCHER_EMULATOR", BANKSTITCHER_EMULATOR);
+inline bool testing_windows_build() { return setting("BANKSTITCHER_WINDOWS", "") == "1"; }
+inline std::string tool_exe() {
+    return setting("BANKSTITCHER_EXE",
+                   testing_windows_build() ? BANKSTITCHER_WINDOWS_EXE : BANKSTITCHER_EXE);
 }
-inline bool testing_windows_build() { return setting("BANKSTITCHER_WINDOWS", BANKSTITCHER_WINDOWS) == "1"; }
+inline std::string tool_emulator() {
+    return setting("BANKSTITCHER_EMULATOR", testing_windows_build() ? BANKSTITCHER_WINE : "");
+}
 
 inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -99,7 +103,8 @@ struct RunSetup {
     bool unprivileged = false;        // file permissions bind the tool, even run by root
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
-    std::vector<std::string> wrapper;  // a command that runs the tool, e.g. strace
+    std::vector<std::string> wrapper;   // a command that runs the tool, e.g. strace
+    std::vector<std::string> launcher;  // one that runs it on its own platform, after the emulator
 };
 
 // Whether root can be kept to file permissions here (by dropping capabilities).
@@ -128,12 +133,13 @@ inline std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// The command that runs the tool with `args`: the wrapper, then the emulator,
-// split at blanks, then the tool.
+// The command that runs the tool with `args`: the wrapper, the emulator
+// (split at blanks), the launcher, then the tool.
 inline std::vector<std::string> tool_command(std::vector<std::string> args,
                                              const RunSetup& setup) {
     std::istringstream emulator(tool_emulator());
     args.insert(args.begin(), tool_exe());
+    args.insert(args.begin(), setup.launcher.begin(), setup.launcher.end());
     args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
     return args;
