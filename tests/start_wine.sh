@@ -1,8 +1,7 @@
 #!/bin/sh
 # Starts Wine's server and, through wineboot, its services for the Windows
-# suite.   start_wine.sh WINESERVER WINE
-# Wine runs with address-space randomization off, as the tests run it: without
-# a preloader, a randomly placed heap can take the address where Windows'
-# shared page must go, and Wine then ends with status 1.
+# suite, making the prefix if it is new.   start_wine.sh WINESERVER WINE
+# Wine runs without address-space randomization, as the tests run it (see
+# prepare_platform in tool_harness.h for why).
 "$1" -p >/dev/null 2>&1
 setarch "$(uname -m)" -R "$2" wineboot >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
