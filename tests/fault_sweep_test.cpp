@@ -139,14 +139,8 @@ int failures_so_far() {
 bool is_closing_line(const std::string& line) { return line.rfind("Finished writing", 0) == 0; }
 
 TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
-    if (testing_windows_build()) GTEST_SKIP() << "strace traces Linux processes only";
-    if (!tool_emulator().empty()) GTEST_SKIP() << "strace would fail the emulator's calls, not the tool's";
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizer runtime makes calls of its own; the plain build runs this sweep";
-#endif
-    if (std::system("command -v strace >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "strace is not installed (Debian package strace)";
-    }
+    const std::string no_faults = why_no_fault_injection();
+    if (!no_faults.empty()) GTEST_SKIP() << no_faults;
     // A program over one bank, a data file of dozens of banks, a short one,
     // one of exactly one data area, and padding: 44 banks padded to 64.
     const std::string program = pattern_bytes(8193, 1);
