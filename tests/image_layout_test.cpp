@@ -46,7 +46,7 @@ const LayoutCase kLayoutCases[] = {
     {"PathsWithPercentSignsPrintAsPassed", 30, {{"100%d%s.dat", 50}}, "out%s%n.bin"},
     {"AddressesWithHexLettersPrintInUpperCase", 100, {{"a.dat", 4 * kChunk}, {"b.dat", 10}}},
     {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", true},
-    {"CreatesTheFileADanglingLinkNames", 100, {{"a.dat", 10}}, "out.bin", false, false, true},
+    {"CreatesTheFileADanglingLinkNames", 100, {{"a.dat", 10}}, "sub/out.bin", false, false, true},
     {"NamesInAnyScriptAreUsedAsTyped", 30,
      {{"\u0100data.bin", 50}, {"\u65e5\u672c\U0001F600.dat", 60}, {"..\uff0fx.dat", 70}},
      "\u0100out.bin"},
@@ -76,7 +76,10 @@ TEST_P(ImageLayout, MatchesTheModel) {
         args.push_back(path);
     }
     if (c.over_longer_image) dir.write(c.out_path, std::string(1 << 20, 'x'));
-    if (c.through_dangling_link) fs::create_symlink("made.bin", dir.path / c.out_path);
+    if (c.through_dangling_link) {  // relative to the link's own directory
+        fs::create_directories((dir.path / c.out_path).parent_path());
+        fs::create_symlink("made.bin", dir.path / c.out_path);
+    }
     const ModelRun expected = model_run(out_path, program, data);
     const ToolResult result = run_tool(dir, args);
     EXPECT_EQ(result.status, 0);
