@@ -62,10 +62,8 @@ FileIdentity identify_path(const char* path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        errno = errno_for(error);
-        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return {missing ? FileKind::missing : FileKind::unknown};
+        errno = errno_for(GetLastError());
+        return {FileKind::unknown};
     }
     const FileIdentity identity = identify_handle(file);
     CloseHandle(file);
@@ -107,8 +105,7 @@ FileIdentity identify_stat(const struct stat& info) {
 FileIdentity identify_path(const char* path) {
     struct stat info {};
     if (stat(path, &info) != 0) {
-        const bool missing = errno == ENOENT || errno == ENOTDIR;
-        return {missing ? FileKind::missing : FileKind::unknown};
+        return {FileKind::unknown};
     }
     return identify_stat(info);
 }

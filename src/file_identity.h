@@ -10,8 +10,7 @@
 namespace bankstitcher {
 
 enum class FileKind {
-    missing,  // the path names no file
-    unknown,  // the file could not be examined
+    unknown,  // no file could be examined: none is there, or it cannot be looked up
     regular,
     disk,     // a block device: one file, known by its device number
     device,   // a character device (or a Windows pipe): never taken for another file
@@ -29,7 +28,7 @@ struct FileIdentity {
 };
 
 // The file a path names, looked up without opening its contents; errno
-// tells why when the kind is missing or unknown. A Windows pipe or device
+// tells why when the kind is unknown (ENOENT: the path names no file). A Windows pipe or device
 // name is not looked up at all (opening it would take a pipe's connection):
 // it is a device until the run checks it through its open handle.
 FileIdentity identify_path(const char* path);

@@ -51,7 +51,7 @@ void start_message_routing() {
 }
 
 void keep_messages_out_of(const FileIdentity& file) {
-    if (file.kind == FileKind::missing || file.kind == FileKind::unknown) {
+    if (file.kind == FileKind::unknown) {
         return;
     }
     stdout_excluded = stdout_excluded || may_be_same_open_file(stdout_identity, file);

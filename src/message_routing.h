@@ -24,8 +24,8 @@ void start_message_routing();
 
 // Keeps every later message out of `file`, the output or an input. A
 // standard stream that could not be identified is never written to once
-// any file is known. A file that is missing or cannot be examined changes
-// nothing.
+// any file is known. A file that could not be examined (or is not there)
+// changes nothing.
 void keep_messages_out_of(const FileIdentity& file);
 
 // Prints one message on `stream`, unless it is nullptr. The format is always

@@ -55,7 +55,7 @@ Status check_inputs(int argc, char** argv, const FileIdentity& output_file) {
     for (int i = 2; i < argc; ++i) {
         const Input input = input_at(argv, i);
         const FileIdentity found = identify_path(input.path);
-        if (found.kind == FileKind::missing || found.kind == FileKind::unknown) {
+        if (found.kind == FileKind::unknown) {
             return report_open_failed(input, errno);
         }
         if (same_file(found, output_file)) {

@@ -505,7 +505,7 @@ class WriteFailure : public ::testing::TestWithParam<WriteCase> {};
 TEST_P(WriteFailure, EndsWithOneFailureLineAndStatus5) {
     const WriteCase& c = GetParam();
     if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
-    const bool fifo = !c.setup.wrapper.empty();
+    const bool fifo = !c.setup.wrapper.empty();  // the one wrapper here feeds d.dat through a FIFO
     const std::string data = fifo ? "data\n" : pattern_bytes(c.data_size, 2);
     ScratchDir dir;
     dir.write("prog.bin", kProgram);
