@@ -189,7 +189,6 @@ int open_existing(const char* path, const char*& made) {
 }  // namespace
 
 bool open_output(const char* path, OutputFile& output) {
-    output.made = nullptr;
     int fd = open(path, kOutputFlags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) {
         output.made = path;

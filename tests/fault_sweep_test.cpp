@@ -39,6 +39,7 @@ struct CallCounts {
     std::vector<Call> input_checks;  // the first call on each input once it is open
     Call stdout_check;               // the first look at standard output
     Call output_close;               // the last close of the output's descriptor
+    Call output_name_check;          // the last look at the output before that close
 };
 
 // The descriptor an open in `line` returned, or "".
@@ -61,6 +62,7 @@ CallCounts count_calls(const std::string& trace) {
     bool in_main = false;
     std::string input;   // the descriptor of the input just opened, until it is examined
     std::string output;  // the output's descriptor
+    Call last_look;      // the last call on it that neither writes nor closes
     for (std::string line; std::getline(lines, line);) {
         const std::size_t paren = line.find('(');
         if (paren == std::string::npos || line[0] == '+' || line[0] == '-') continue;
@@ -81,6 +83,9 @@ CallCounts count_calls(const std::string& trace) {
             output = opened_descriptor(line);
         } else if (name == "close" && on_descriptor(line, output)) {
             counts.output_close = {name, n};
+            counts.output_name_check = last_look;
+        } else if (name != "write" && on_descriptor(line, output)) {
+            last_look = {name, n};
         }
         if (!input.empty() && on_descriptor(line, input)) {
             counts.input_checks.push_back({name, n});
@@ -166,6 +171,7 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
         ASSERT_NE(counts.lock_call, 0) << "no trace of the lock";
         ASSERT_NE(counts.stdout_check.n, 0) << "no trace of the check of standard output";
         ASSERT_NE(counts.output_close.n, 0) << "no trace of the output's close";
+        ASSERT_NE(counts.output_name_check.n, 0) << "no trace of the check of the output's name";
         ASSERT_EQ(counts.input_checks.size(), data.size() + 1) << "no trace of the inputs' checks";
 
         for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, piped)) {
@@ -221,6 +227,11 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
             // A file system without locks: the run goes on unlocked.
             if (call == "fcntl" && n == counts.lock_call && code != "EBADF" && code != "EAGAIN") {
                 EXPECT_EQ(result.status, 0);
+            }
+            // Whether the finished output still has a name cannot be told:
+            // no image can be promised.
+            if (!from_then_on && faulted == counts.output_name_check) {
+                EXPECT_EQ(result.status, 5);
             }
             // The output's last close fails: the image may not be whole.
             if (!from_then_on && code == "EIO" && faulted == counts.output_close) {

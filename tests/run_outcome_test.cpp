@@ -629,6 +629,7 @@ TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
 
 INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile,
                          ::testing::Values(std::uint64_t{131071} * 8064,
+                                           std::uint64_t{131071} * 8064 + 1,
                                            (std::uint64_t{4} << 30) + 1),
                          [](const auto& row) { return "Bytes" + std::to_string(row.param); });
 
