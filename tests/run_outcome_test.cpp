@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #ifdef __linux__
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #endif
 #include <sys/stat.h>
 
@@ -274,6 +275,78 @@ TEST(RunOutcome, DeviceAsOutputIsNotRefusedEvenWhenAlsoAnInput) {
     const ToolResult result = run_tool(with_inputs(dir), {null_device(), "prog.bin", null_device()});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, model_run(null_device(), kProgram, {{null_device(), ""}}).lines);
+}
+
+#ifdef __linux__
+// Whether a started run has ended (it is not reaped here).
+bool has_ended(pid_t process) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid != 0;
+}
+
+// Whether a process waits in a write to its standard output.
+bool waits_writing_stdout(pid_t process) {
+    std::ifstream call("/proc/" + std::to_string(process) + "/syscall");
+    long number = -1;
+    std::string descriptor;
+    call >> number >> descriptor;
+    return number == SYS_write && descriptor == "0x1";
+}
+
+// The process that holds a lock on any byte of `path`, or 0.
+pid_t lock_holder(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    const bool asked = fd >= 0 && fcntl(fd, F_GETLK, &lock) == 0;
+    close(fd);
+    return asked && lock.l_type != F_UNLCK ? lock.l_pid : 0;
+}
+#endif
+
+// A data file that becomes the output while the run reads the one before it
+// is refused, and the output stays locked to the end of the run: no second
+// run may write it before this run's buffered bytes reach it at exit. A full
+// pipe on standard output holds the run at its refusal.
+TEST(RunOutcome, InputThatBecomesTheOutputKeepsTheOutputLockedToTheEnd) {
+#ifndef __linux__
+    GTEST_SKIP() << "reads where the run waits from Linux's /proc";
+#else
+    if (testing_windows_build()) GTEST_SKIP() << "a Windows lock ends with its own handle alone";
+    if (!tool_emulator().empty()) GTEST_SKIP() << "the emulator's system calls are not the tool's";
+    if (!fs::exists("/proc/self/syscall")) GTEST_SKIP() << "this kernel shows no process's system call";
+    ScratchDir dir;
+    dir.write("prog.bin", kProgram);
+    dir.write("b.dat", kData);
+    ASSERT_EQ(mkfifo((dir.path / "d.dat").c_str(), 0600), 0);
+    int messages[2];
+    ASSERT_EQ(pipe2(messages, O_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(messages[1], F_SETFL, O_NONBLOCK), 0);  // the run opens the pipe anew
+    const std::string filler(4096, 'x');
+    while (write(messages[1], filler.data(), filler.size()) > 0) {
+    }
+    RunSetup setup;
+    setup.out = to_file("/dev/fd/" + std::to_string(messages[1]));
+    const StartedTool run = start_run(dir.path, {"out.bin", "prog.bin", "d.dat", "b.dat"}, setup);
+    int feed = -1;  // opens once the run reads d.dat
+    while ((feed = open((dir.path / "d.dat").c_str(), O_WRONLY | O_NONBLOCK)) < 0 &&
+           !has_ended(run.process)) {
+        usleep(1000);
+    }
+    fs::rename(dir.path / "out.bin", dir.path / "b.dat");
+    close(feed);
+    while (!waits_writing_stdout(run.process) && !has_ended(run.process)) usleep(1000);
+    const pid_t holder = lock_holder(dir.path / "b.dat");
+    close(messages[1]);
+    const std::string said = read_pipe(messages[0], std::string::npos);
+    close(messages[0]);
+    const ToolResult result = finish_run(dir.path, run);
+    EXPECT_EQ(holder, run.process);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(split_lines(said).back(),
+              "Failed to open outfile, it is also the input file b.dat");
+#endif
 }
 
 TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {

@@ -253,41 +253,65 @@ inline void check_emulator(const ToolResult& result) {
     }
 }
 
-// Runs the tool with `args` from the directory `cwd`.
-inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
-                           const RunSetup& setup = {}) {
+// A run of the tool that has started and not yet been waited for.
+struct StartedTool {
+    pid_t process;
+    std::string program;  // the command's first word, for messages
+    int reader;           // the reading end of its piped output, or -1
+};
+
+// Starts the tool with `args` from the directory `cwd`.
+inline StartedTool start_run(const fs::path& cwd, std::vector<std::string> args,
+                             const RunSetup& setup) {
     const std::vector<std::string> command = tool_command(std::move(args), setup);
     setenv("WINEDEBUG", "-all,err+all", 0);  // Wine's errors alone, for check_emulator
     int pipe_ends[2] = {-1, -1};
     const bool piped = setup.out.kind == Stream::pipe;
     if (piped && pipe(pipe_ends) != 0) throw std::runtime_error("no pipe");
-    if (piped && setup.out.reader_quits_after == 0) close(pipe_ends[0]);  // no reader at all
+    if (piped && setup.out.reader_quits_after == 0) {
+        close(pipe_ends[0]);  // no reader at all
+        pipe_ends[0] = -1;
+    }
     const pid_t child = fork();
     if (child == 0) start_tool(cwd, command, setup, pipe_ends);
-    std::string piped_text;
-    if (piped) {
-        close(pipe_ends[1]);
-        if (setup.out.reader_quits_after != 0) {
-            piped_text = read_pipe(pipe_ends[0], setup.out.reader_quits_after);
-            close(pipe_ends[0]);
-        }
-    }
+    if (piped) close(pipe_ends[1]);
+    return {child, command[0], pipe_ends[0]};
+}
+
+// Waits for a started run to end and collects what it said; `piped_text` is
+// what was read from its piped output.
+inline ToolResult finish_run(const fs::path& cwd, const StartedTool& run,
+                             const std::string& piped_text = "") {
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    if (run.process < 0 || waitpid(run.process, &status, 0) != run.process ||
+        !WIFEXITED(status)) {
         const bool hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
         throw std::runtime_error(
             hung ? "the tool ran past its time limit of " + std::to_string(kTimeLimitSeconds) + " s"
-                 : "the tool did not exit: " + command[0] + " (" +
+                 : "the tool did not exit: " + run.program + " (" +
                        (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "?") + ")");
     }
     const fs::path out = cwd / ".stdout";
     const fs::path err = cwd / ".stderr";
-    ToolResult result{WEXITSTATUS(status), split_lines(piped ? piped_text : read_file(out)),
+    ToolResult result{WEXITSTATUS(status),
+                      split_lines(piped_text.empty() ? read_file(out) : piped_text),
                       split_lines(read_file(err))};
     fs::remove(out);
     fs::remove(err);
     check_emulator(result);
     return result;
+}
+
+// Runs the tool with `args` from the directory `cwd`.
+inline ToolResult run_tool(const fs::path& cwd, std::vector<std::string> args,
+                           const RunSetup& setup = {}) {
+    const StartedTool run = start_run(cwd, std::move(args), setup);
+    std::string piped_text;
+    if (run.reader >= 0) {
+        piped_text = read_pipe(run.reader, setup.out.reader_quits_after);
+        close(run.reader);
+    }
+    return finish_run(cwd, run, piped_text);
 }
 
 inline ToolResult run_tool(const ScratchDir& dir, std::vector<std::string> args,
