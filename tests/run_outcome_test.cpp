@@ -349,6 +349,34 @@ TEST(RunOutcome, InputThatBecomesTheOutputKeepsTheOutputLockedToTheEnd) {
 #endif
 }
 
+// A refused output is removed only while its name still names the file the
+// run made: a file that has taken the name since stays. The helper opens the
+// output and discards it as a refused run does, and waits in between.
+TEST(RunOutcome, RefusedOutputWhoseNameAnotherFileTookIsNotRemoved) {
+    const std::string probe = testing_windows_build() ? "discard_probe.exe" : "discard_probe";
+    if (!fs::exists(fs::path(tool_exe()).parent_path() / probe)) {
+        GTEST_SKIP() << "no " << probe << " beside the tool";
+    }
+    ScratchDir dir;
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    fcntl(go[1], F_SETFD, FD_CLOEXEC);
+    RunSetup setup;
+    setup.helper = probe;
+    setup.out = to_pipe();
+    setup.stdin_from = go[0];
+    const StartedTool run = start_run(dir.path, {"out.bin"}, setup);
+    close(go[0]);
+    read_pipe(run.reader, 1);  // "open": the output is made and open
+    close(run.reader);
+    fs::rename(dir.path / "out.bin", dir.path / "made.bin");
+    dir.write("out.bin", "another file");
+    EXPECT_EQ(write(go[1], "\n", 1), 1);
+    close(go[1]);
+    EXPECT_EQ(finish_run(dir.path, run).status, 0);
+    EXPECT_EQ(dir.read("out.bin"), "another file");
+}
+
 TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
     if (!testing_windows_build()) GTEST_SKIP() << "named pipes of this kind are Windows'";
     const fs::path feeder = fs::path(tool_exe()).parent_path() / "pipe_feeder.exe";

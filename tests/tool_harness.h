@@ -100,11 +100,13 @@ struct RunSetup {
     Stream err;                       // standard error (captured, closed or a file)
     bool err_to_out = false;          // 2>&1
     bool stdin_closed = false;
+    int stdin_from = -1;              // a descriptor standard input reads from
     bool unprivileged = false;        // file permissions bind the tool, even run by root
     rlim_t file_size_limit = RLIM_INFINITY;  // a write past it fails (EFBIG)
     rlim_t open_files_limit = RLIM_INFINITY;
     std::vector<std::string> wrapper;   // a command that runs the tool, e.g. strace
     std::vector<std::string> launcher;  // one that runs it on its own platform, after the emulator
+    std::string helper;  // a test helper built beside the tool, run in its place
 };
 
 // Why faults cannot be injected into the tool's system calls here, or "".
@@ -152,7 +154,8 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 inline std::vector<std::string> tool_command(std::vector<std::string> args,
                                              const RunSetup& setup) {
     std::istringstream emulator(tool_emulator());
-    args.insert(args.begin(), tool_exe());
+    const fs::path helper = fs::path(tool_exe()).parent_path() / setup.helper;
+    args.insert(args.begin(), setup.helper.empty() ? tool_exe() : helper.string());
     args.insert(args.begin(), setup.launcher.begin(), setup.launcher.end());
     args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
@@ -209,6 +212,7 @@ inline bool prepare_platform(const RunSetup& setup) {
         !redirect(1, setup.out, cwd / ".stdout", pipe_ends[1]) ||
         (setup.out.kind == Stream::pipe && (close(pipe_ends[0]), close(pipe_ends[1])) != 0) ||
         (setup.err_to_out && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
+        (setup.stdin_from >= 0 && dup2(setup.stdin_from, 0) != 0) ||
         !prepare_platform(setup) ||
         (files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
         (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
