@@ -150,7 +150,7 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 }
 
 // The command that runs the tool with `args`: the wrapper, the emulator
-// (split at blanks), the launcher, then the tool.
+// (split at blanks), the launcher, then the tool (or the helper in its place).
 inline std::vector<std::string> tool_command(std::vector<std::string> args,
                                              const RunSetup& setup) {
     std::istringstream emulator(tool_emulator());
