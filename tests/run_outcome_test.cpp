@@ -285,13 +285,14 @@ bool has_ended(pid_t process) {
            info.si_pid != 0;
 }
 
-// Whether a process waits in a write to its standard output.
+// Whether a process waits in a write to its standard output (some C
+// libraries flush a stream with writev).
 bool waits_writing_stdout(pid_t process) {
     std::ifstream call("/proc/" + std::to_string(process) + "/syscall");
     long number = -1;
     std::string descriptor;
     call >> number >> descriptor;
-    return number == SYS_write && descriptor == "0x1";
+    return (number == SYS_write || number == SYS_writev) && descriptor == "0x1";
 }
 
 // The process that holds a lock on any byte of `path`, or 0.
