@@ -62,8 +62,7 @@ TEST_P(ImageLayout, MatchesTheModel) {
     dir.write("prog.bin", program);
     std::map<std::string, std::string> files;
     std::vector<DataFile> data;
-    const std::string out_path = c.lines_only ? (testing_windows_build() ? "NUL" : "/dev/null")
-                                              : c.out_path;
+    const std::string out_path = c.lines_only ? null_device() : c.out_path;
     std::vector<std::string> args = {out_path, "prog.bin"};
     for (const auto& [path, size] : c.data) {
         if (files.count(path) == 0) {

@@ -25,7 +25,6 @@ using Lines = std::vector<std::string>;
 std::string code(int linux_code, int windows_code) {
     return std::to_string(testing_windows_build() ? windows_code : linux_code);
 }
-std::string null_device() { return testing_windows_build() ? "NUL" : "/dev/null"; }
 // Whether the tool can open this device: Windows has none of them, and not
 // every POSIX system has each.
 bool has_device(const char* path) { return !testing_windows_build() && fs::exists(path); }
@@ -355,7 +354,7 @@ TEST(RunOutcome, InputThatBecomesTheOutputKeepsTheOutputLockedToTheEnd) {
 // output and discards it as a refused run does, and waits in between.
 TEST(RunOutcome, RefusedOutputWhoseNameAnotherFileTookIsNotRemoved) {
     const std::string probe = testing_windows_build() ? "discard_probe.exe" : "discard_probe";
-    if (!fs::exists(fs::path(tool_exe()).parent_path() / probe)) {
+    if (!fs::exists(beside_tool(probe))) {
         GTEST_SKIP() << "no " << probe << " beside the tool";
     }
     ScratchDir dir;
@@ -380,7 +379,7 @@ TEST(RunOutcome, RefusedOutputWhoseNameAnotherFileTookIsNotRemoved) {
 
 TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
     if (!testing_windows_build()) GTEST_SKIP() << "named pipes of this kind are Windows'";
-    const fs::path feeder = fs::path(tool_exe()).parent_path() / "pipe_feeder.exe";
+    const fs::path feeder = beside_tool("pipe_feeder.exe");
     if (!fs::exists(feeder)) GTEST_SKIP() << "no pipe_feeder.exe beside the tool";
     ScratchDir dir;
     dir.write("prog.bin", kProgram);

@@ -45,6 +45,11 @@ inline std::string tool_exe() {
 inline std::string tool_emulator() {
     return setting("BANKSTITCHER_EMULATOR", testing_windows_build() ? BANKSTITCHER_WINE : "");
 }
+// A test helper built beside the tool, for the tool's platform.
+inline fs::path beside_tool(const std::string& name) {
+    return fs::path(tool_exe()).parent_path() / name;
+}
+inline std::string null_device() { return testing_windows_build() ? "NUL" : "/dev/null"; }
 
 inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -154,8 +159,7 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 inline std::vector<std::string> tool_command(std::vector<std::string> args,
                                              const RunSetup& setup) {
     std::istringstream emulator(tool_emulator());
-    const fs::path helper = fs::path(tool_exe()).parent_path() / setup.helper;
-    args.insert(args.begin(), setup.helper.empty() ? tool_exe() : helper.string());
+    args.insert(args.begin(), setup.helper.empty() ? tool_exe() : beside_tool(setup.helper).string());
     args.insert(args.begin(), setup.launcher.begin(), setup.launcher.end());
     args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), setup.wrapper.begin(), setup.wrapper.end());
