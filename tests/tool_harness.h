@@ -225,6 +225,7 @@ inline bool prepare_platform(const RunSetup& setup) {
     std::vector<char*> argv;
     for (std::string& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    setpgid(0, 0);  // a group of its own, which the test ends with it
     alarm(kTimeLimitSeconds);  // the default action ends a run that hangs
     execvp(argv[0], argv.data());
     _exit(127);
@@ -280,10 +281,24 @@ inline StartedTool start_run(const fs::path& cwd, std::vector<std::string> args,
         close(pipe_ends[0]);  // no reader at all
         pipe_ends[0] = -1;
     }
+#ifdef __linux__
+    // What the run leaves behind is reparented here, to be reaped.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
     const pid_t child = fork();
     if (child == 0) start_tool(cwd, command, setup, pipe_ends);
+    setpgid(child, child);  // whichever of the two comes first
     if (piped) close(pipe_ends[1]);
     return {child, command[0], pipe_ends[0]};
+}
+
+// Ends and reaps every process left in a run's group once the run has
+// ended: a helper that feeds a FIFO waits on it for good when the tool ended
+// before opening it.
+inline void end_left_behind(pid_t group) {
+    kill(-group, SIGKILL);
+    while (waitpid(-group, nullptr, 0) > 0) {
+    }
 }
 
 // Waits for a started run to end and collects what it said; `piped_text` is
@@ -291,8 +306,9 @@ inline StartedTool start_run(const fs::path& cwd, std::vector<std::string> args,
 inline ToolResult finish_run(const fs::path& cwd, const StartedTool& run,
                              const std::string& piped_text = "") {
     int status = 0;
-    if (run.process < 0 || waitpid(run.process, &status, 0) != run.process ||
-        !WIFEXITED(status)) {
+    const bool waited = run.process > 0 && waitpid(run.process, &status, 0) == run.process;
+    if (waited) end_left_behind(run.process);
+    if (!waited || !WIFEXITED(status)) {
         const bool hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
         throw std::runtime_error(
             hung ? "the tool ran past its time limit of " + std::to_string(kTimeLimitSeconds) + " s"
