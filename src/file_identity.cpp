@@ -29,15 +29,18 @@ FileIdentity identify_handle(HANDLE file) {
     // POSIX shell, where GetFileInformationByHandle fails.
     FILE_ID_INFO id;
     if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
-        FILE_BASIC_INFO basic;
-        const bool directory =
-            GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
-            (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        FileIdentity identity{directory ? FileKind::other : FileKind::regular};
+        // Without the standard information, a file counts as a regular file of
+        // no known size, which the run bounds as it reads it.
+        FILE_STANDARD_INFO standard{};
+        GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard);
+        FileIdentity identity{standard.Directory ? FileKind::directory : FileKind::regular};
         std::memcpy(&identity.index, id.FileId.Identifier, 8);
         std::memcpy(&identity.index_high, id.FileId.Identifier + 8, 8);
         identity.volume = id.VolumeSerialNumber;
         identity.volume_known = id.VolumeSerialNumber != 0;
+        if (!standard.Directory) {
+            identity.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+        }
         return identity;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -46,8 +49,13 @@ FileIdentity identify_handle(HANDLE file) {
         return {FileKind::unknown};
     }
     const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return {directory ? FileKind::other : FileKind::regular, info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    FileIdentity identity{directory ? FileKind::directory : FileKind::regular,
+                          info.dwVolumeSerialNumber,
+                          (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    if (!directory) {
+        identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    }
+    return identity;
 }
 
 FileIdentity identify_path(const char* path) {
@@ -91,13 +99,19 @@ FileIdentity identify_stat(const struct stat& info) {
     if (S_ISBLK(info.st_mode)) {
         return {FileKind::disk, 0, static_cast<std::uint64_t>(info.st_rdev)};
     }
-    FileKind kind = FileKind::other;
+    FileIdentity identity{FileKind::other, static_cast<std::uint64_t>(info.st_dev),
+                          static_cast<std::uint64_t>(info.st_ino)};
     if (S_ISREG(info.st_mode)) {
-        kind = FileKind::regular;
+        identity.kind = FileKind::regular;
+        identity.size = static_cast<std::uint64_t>(info.st_size);
     } else if (S_ISCHR(info.st_mode)) {
-        kind = FileKind::device;
+        identity.kind = FileKind::device;
+    } else if (S_ISDIR(info.st_mode)) {
+        identity.kind = FileKind::directory;
+    } else if (S_ISSOCK(info.st_mode)) {
+        identity.kind = FileKind::socket;
     }
-    return {kind, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return identity;
 }
 
 }  // namespace
@@ -121,8 +135,7 @@ FileIdentity identify_stream(std::FILE* stream) {
 #endif
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) {
-    const bool comparable =
-        a.kind == FileKind::regular || a.kind == FileKind::disk || a.kind == FileKind::other;
+    const bool comparable = a.kind != FileKind::unknown && a.kind != FileKind::device;
     const bool same_volume = a.volume == b.volume || !a.volume_known || !b.volume_known;
     return comparable && a.kind == b.kind && same_volume && a.index == b.index &&
            a.index_high == b.index_high;

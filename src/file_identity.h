@@ -14,7 +14,9 @@ enum class FileKind {
     regular,
     disk,     // a block device: one file, known by its device number
     device,   // a character device (or a Windows pipe): never taken for another file
-    other,    // a pipe, socket or directory
+    directory,
+    socket,   // a named socket: it exists, but opening it fails
+    other,    // a FIFO, or another file read as a stream
 };
 
 struct FileIdentity {
@@ -25,6 +27,7 @@ struct FileIdentity {
     // Windows names no volume (0) for a handle inherited from a POSIX shell
     // under Wine; such a file is compared by its id alone.
     bool volume_known = true;
+    std::uint64_t size = 0;  // in bytes, of a regular file; 0 for any other kind
 };
 
 // The file a path names, looked up without opening its contents; errno

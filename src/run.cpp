@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "image/bank_writer.h"
 #include "image/image.h"
 #include "image/padder.h"
+#include "input_access.h"
 #include "message_routing.h"
 #include "messages.h"
 #include "output_file.h"
@@ -47,11 +49,15 @@ Status report_read_failed(const Input& input, int code) {
                             : report_data_read_failed(input.path, code);
 }
 
-// Looks every input up before the output loses a byte. An input that is
-// missing, or that cannot be looked up and so cannot be shown not to be the
-// output, ends the run with its own open failure; so does one that is the
-// output.
+// Checks every input, in command-line order, before the output loses a
+// byte; the first that fails ends the run with its own failure. An input
+// fails when it is missing, or cannot be looked up and so cannot be shown
+// not to be the output; when it is the output; when it cannot be read (a
+// directory, a socket, a file the user may not read); and a data file fails
+// when the banks of the regular files so far cannot fit the image. Streams
+// count no banks here: the run bounds them as it reads them.
 Status check_inputs(int argc, char** argv, const FileIdentity& output_file) {
+    std::uint64_t banks = 0;
     for (int i = 2; i < argc; ++i) {
         const Input input = input_at(argv, i);
         const FileIdentity found = identify_path(input.path);
@@ -60,6 +66,14 @@ Status check_inputs(int argc, char** argv, const FileIdentity& output_file) {
         }
         if (same_file(found, output_file)) {
             return report_output_is_input(input.path);
+        }
+        const int unreadable = why_unreadable(input.path, found);
+        if (unreadable != 0) {
+            return report_open_failed(input, unreadable);
+        }
+        banks += input.is_program ? 1 : data_banks(found.size);
+        if (banks > kMaxBanks) {
+            return report_image_too_large(input.path);
         }
     }
     return kStatusOk;

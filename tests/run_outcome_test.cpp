@@ -6,7 +6,9 @@
 #include <sys/mount.h>
 #include <sys/syscall.h>
 #endif
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <optional>
 #include <set>
@@ -40,7 +42,24 @@ ScratchDir& with_inputs(ScratchDir& dir) {
     fs::create_symlink("made.bin", dir.path / "dangling.bin");
     dir.write("noread.bin", kProgram);
     fs::permissions(dir.path / "noread.bin", fs::perms::none);
+    // A named socket: a file that exists but opens as no stream.
+    sockaddr_un socket_name{};
+    socket_name.sun_family = AF_UNIX;
+    const std::string socket_path = (dir.path / "sock").string();
+    std::strncpy(socket_name.sun_path, socket_path.c_str(), sizeof socket_name.sun_path - 1);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (bind(sock, reinterpret_cast<sockaddr*>(&socket_name), sizeof socket_name) != 0) {
+        throw std::runtime_error("no socket");
+    }
+    close(sock);
+    if (mkfifo((dir.path / "noread.fifo").c_str(), 0) != 0) throw std::runtime_error("no FIFO");
     return dir;
+}
+
+// A file of `size` zeros that takes no disk space.
+void write_sparse(const ScratchDir& dir, const std::string& name, std::uint64_t size) {
+    dir.write(name, "");
+    fs::resize_file(dir.path / name, size);
 }
 
 // Every file and directory below `root`, to tell that a run created nothing.
@@ -107,10 +126,20 @@ struct EarlyEnd {
     std::optional<std::string> left;  // the output file left behind, if any
     bool locked = false;        // another run holds the output
     bool unprivileged = false;  // file permissions bind the tool, even run by root
-    bool posix_only = false;    // not for the Windows build
+    // Not for the Windows build: a POSIX file, or rights that Wine's server,
+    // which opens files for the tool, does not give up.
+    bool posix_only = false;
     std::string fault = "";     // an strace fault injected into the run
+    bool also_new_output = false;  // run again with an output not there yet: none is made
 };
 void PrintTo(const EarlyEnd& c, std::ostream* out) { *out << c.name; }
+
+// A row whose run ends before its first byte: an old output stays as it was,
+// and a new one is not made.
+EarlyEnd either_output(EarlyEnd row) {
+    row.also_new_output = true;
+    return row;
+}
 
 // A spelling of `name` in the current directory longer than Linux's PATH_MAX.
 std::string past_path_max(const std::string& name) {
@@ -130,11 +159,6 @@ struct WholeFileLock {
     ~WholeFileLock() { close(fd); }
 };
 
-Lines then(Lines lines, const Lines& more) {
-    lines.insert(lines.end(), more.begin(), more.end());
-    return lines;
-}
-
 class EarlyEnds : public ::testing::TestWithParam<EarlyEnd> {};
 
 TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
@@ -145,10 +169,12 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
         GTEST_SKIP() << why_no_fault_injection();
     }
     ScratchDir dir;
-    const std::set<std::string> before = listing(with_inputs(dir).path);
+    with_inputs(dir);
+    write_sparse(dir, "big.dat", 600 << 20);
+    fs::create_directory(dir.path / "locked");
+    dir.write("locked/x.dat", kData);
+    const std::set<std::string> before = listing(dir.path);
     if (c.unprivileged) {  // a directory that not even its owner may search
-        fs::create_directory(dir.path / "locked");
-        dir.write("locked/x.dat", kData);
         fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_write);
     }
     std::optional<WholeFileLock> lock;
@@ -163,14 +189,22 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
     EXPECT_EQ(result.status, c.status);
     if (c.left) {
         EXPECT_EQ(first_difference(dir.read(c.args[0]), *c.left), "");
-    } else {
+    }
+    if (c.fault.empty()) {  // no other file is made, unless a fault kept the run from removing it
+        EXPECT_EQ(listing(dir.path), before);
+    }
+    if (c.also_new_output) {
+        Lines args = c.args;
+        args[0] = "new.bin";
+        const ToolResult again = run_tool(dir, args, setup);
+        EXPECT_EQ(again.lines, c.lines);
+        EXPECT_EQ(again.status, c.status);
         EXPECT_EQ(listing(dir.path), before);
     }
 }
 
 const bool windows = testing_windows_build();
-const Lines after_d = {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
-                       "- ending address 6000 (page >6006)"};
+const std::string kOld = "an old image";
 const std::string long_old = past_path_max("old.bin");
 const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
 
@@ -191,17 +225,23 @@ const EarlyEnd kEarlyEnds[] = {
      {"Failed to open program file, code 2"}, 2, kProgram},
     {"ExistingOutputAndMissingDataKeepsTheOutput", {"old.bin", "prog.bin", "nope"},
      {"Failed to open data file nope, code 2"}, 3, "an old image"},
-    // Windows refuses to open a directory at all; Linux opens it and fails to read.
-    {"DirectoryAsProgram", {"out.bin", "sub", "d.dat"},
-     {windows ? "Failed to open program file, code 13" : "Failed to read program file, code 21"},
-     windows ? 2 : 4, ""},
-    {"DirectoryAsData", {"out.bin", "prog.bin", "d.dat", "sub"},
-     windows ? then(after_d, {"Failed to open data file sub, code 13"})
-             : then(after_d, {"Opened data file 'sub'", "- starting address 6000 (page >6006)",
-                              "Failed to read data file sub, code 21"}),
-     windows ? 3 : 4, model_run("", kProgram, {{"d.dat", kData}}).unpadded},
-    {"ProgramNobodyMayRead", {"out.bin", "noread.bin", "d.dat"},
-     {"Failed to open program file, code 13"}, 2, "", false, true, true},
+    // So does an input that cannot be read, with the code its open (on Linux,
+    // for a directory, its read) gives, and data that cannot fit the image.
+    either_output({"DirectoryAsProgram", {"old.bin", "sub", "d.dat"},
+                   {"Failed to open program file, code " + code(21, 13)}, 2, kOld}),
+    either_output({"DirectoryAsDataWithATrailingSlash", {"old.bin", "prog.bin", "d.dat", "sub/"},
+                   {"Failed to open data file sub/, code " + code(21, 13)}, 3, kOld}),
+    either_output({"SocketAsData", {"old.bin", "prog.bin", "d.dat", "sock"},
+                   {"Failed to open data file sock, code 6"}, 3, kOld, false, false, true}),
+    either_output({"ProgramNobodyMayRead", {"old.bin", "noread.bin", "d.dat"},
+                   {"Failed to open program file, code 13"}, 2, kOld, false, true, true}),
+    either_output({"DataNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.bin"},
+                   {"Failed to open data file noread.bin, code 13"}, 3, kOld, false, true, true}),
+    either_output({"FifoNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.fifo"},
+                   {"Failed to open data file noread.fifo, code 13"}, 3, kOld, false, true, true}),
+    either_output({"DataPastTheImageBound",
+                   {"old.bin", "prog.bin", "big.dat", "./big.dat", "d.dat"},
+                   {"Failed to append data file ./big.dat, image would exceed 1GB"}, 6, kOld}),
     // An output this run created is removed again when an input is it,
     // also when the run created it through a dangling link.
     {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
@@ -706,32 +746,62 @@ TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {
     EXPECT_EQ(result.status, 6);
 }
 
-class LargeDataFile : public ::testing::TestWithParam<std::uint64_t> {};
+struct LargeCase {
+    const char* name;
+    std::uint64_t size;  // of big.dat when the run checks it
+    bool grows;          // by a byte once the checks are past, while the run waits on a FIFO
+    Lines lines;
+    int status;
+};
+void PrintTo(const LargeCase& c, std::ostream* out) { *out << c.name; }
+
+class LargeDataFile : public ::testing::TestWithParam<LargeCase> {};
 
 // Sparse files read as zeros and take no disk space; past 2 and 4 GiB they
-// need 64-bit file offsets on a 32-bit system.
+// need 64-bit file offsets on a 32-bit system. Data known not to fit ends the
+// run before it writes; data that grows past the bound after the checks ends
+// it as the bound is reached.
 TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
-    const std::uint64_t size = GetParam();
-    const bool fits = size <= std::uint64_t{131071} * 8064;
+    const LargeCase& c = GetParam();
+    if (c.grows && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
     rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < size) {
-        GTEST_SKIP() << "the file-size limit is below " << size << " bytes";
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur <= c.size) {
+        GTEST_SKIP() << "the file-size limit is not above " << c.size << " bytes";
     }
     ScratchDir dir;
     dir.write("prog.bin", kProgram);
-    dir.write("big.dat", "");
-    fs::resize_file(dir.path / "big.dat", size);
-    const ToolResult result = run_tool(dir, {null_device(), "prog.bin", "big.dat"});
-    ASSERT_GE(result.lines.size(), 3u);
-    EXPECT_EQ(result.lines[2], fits ? "- ending address 40000000 (page >46000)"
-                                    : "Failed to append data file big.dat, image would exceed 1GB");
-    EXPECT_EQ(result.status, fits ? 0 : 6);
+    write_sparse(dir, "big.dat", c.size);
+    Lines args = {null_device(), "prog.bin", "big.dat"};
+    RunSetup setup;
+    if (c.grows) {
+        ASSERT_EQ(mkfifo((dir.path / "gate").c_str(), 0600), 0);
+        args.insert(args.begin() + 2, "gate");
+        setup.wrapper = {"sh", "-c", "(exec 3>gate; truncate -s +1 big.dat) & exec \"$@\"", "sh"};
+    }
+    const ToolResult result = run_tool(dir, args, setup);
+    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(result.status, c.status);
 }
 
-INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile,
-                         ::testing::Values(std::uint64_t{131071} * 8064,
-                                           std::uint64_t{131071} * 8064 + 1,
-                                           (std::uint64_t{4} << 30) + 1),
-                         [](const auto& row) { return "Bytes" + std::to_string(row.param); });
+const std::string kPastTheBound = "Failed to append data file big.dat, image would exceed 1GB";
+const Lines kBigOpened = {"Opened data file 'big.dat'", "- starting address 2000 (page >6002)"};
+const Lines kGateRead = {"Opened data file 'gate'", "- starting address 2000 (page >6002)",
+                         "- ending address 2000 (page >6002)"};
+const std::uint64_t kLargestThatFits = std::uint64_t{131071} * 8064;
+
+const LargeCase kLargeCases[] = {
+    {"LargestThatFits", kLargestThatFits, false,
+     {kBigOpened[0], kBigOpened[1], "- ending address 40000000 (page >46000)",
+      "* Warning - 2MB is max cartridge board so far.",
+      "* Warning - 32MB is max posible with current bank switch.",
+      "Finished writing '" + null_device() + "'."}, 0},
+    {"OneByteTooMany", kLargestThatFits + 1, false, {kPastTheBound}, 6},
+    {"Past4GiB", (std::uint64_t{4} << 30) + 1, false, {kPastTheBound}, 6},
+    {"GrowsPastTheBoundAfterTheChecks", kLargestThatFits, true,
+     {kGateRead[0], kGateRead[1], kGateRead[2], kBigOpened[0], kBigOpened[1], kPastTheBound}, 6},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile, ::testing::ValuesIn(kLargeCases),
+                         row_name<LargeCase>);
 
 }  // namespace

@@ -17,6 +17,13 @@ constexpr std::uint32_t kPageStep = 2;
 // The image never grows past 131072 banks, so addresses and padded sizes
 // stay far inside a signed 32-bit value.
 constexpr std::int32_t kMaxImageSize = 1 << 30;
+constexpr std::uint64_t kMaxBanks = std::uint64_t{kMaxImageSize} / kBankSize;  // 131072
+
+// The data banks of a data file of `bytes` bytes: one per data area or part
+// of one, none for an empty file.
+constexpr std::uint64_t data_banks(std::uint64_t bytes) {
+    return (bytes + kDataAreaSize - 1) / kDataAreaSize;
+}
 
 // Everything one run writes the image with; it lives for the whole run.
 struct ImageWriter {
