@@ -717,23 +717,31 @@ TEST_P(ClosedDescriptor, ThatCannotBeFilledStopsTheRunBeforeAnyFile) {
     GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own; the plain build runs this";
 #endif
     // Descriptor 0 is filled; the next closed one cannot be, and the line
-    // goes to the standard stream that is open.
+    // goes to a standard stream that is open. Descriptor 0 itself cannot be
+    // kept from being filled by a limit, since the loader needs descriptors:
+    // the tool's open of the null device is failed instead.
     const int closed = GetParam();
+    if (closed == 0 && !why_no_fault_injection().empty()) GTEST_SKIP() << why_no_fault_injection();
     ScratchDir dir;
     RunSetup setup;
-    (closed == 1 ? setup.out : setup.err) = closed_stream();
     setup.stdin_closed = true;
-    setup.open_files_limit = 1;
+    if (closed == 0) {
+        setup.wrapper = {"strace", "-qq", "-o", "/dev/null", "-P", "/dev/null",
+                         "-e", "inject=openat:error=EMFILE"};
+    } else {
+        (closed == 1 ? setup.out : setup.err) = closed_stream();
+        setup.open_files_limit = 1;
+    }
     const ToolResult result = run_tool(with_inputs(dir), {"out.bin", "prog.bin", "d.dat"}, setup);
     EXPECT_EQ(result.status, 8);
-    const Lines& said = closed == 1 ? result.errors : result.lines;
+    const Lines& said = closed == 2 ? result.lines : result.errors;
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said[0], "Failed to open the null device on closed descriptor " +
                            std::to_string(closed) + ", code 24");
     EXPECT_FALSE(fs::exists(dir.path / "out.bin"));
 }
 
-INSTANTIATE_TEST_SUITE_P(RunOutcome, ClosedDescriptor, ::testing::Values(1, 2),
+INSTANTIATE_TEST_SUITE_P(RunOutcome, ClosedDescriptor, ::testing::Values(0, 1, 2),
                          [](const auto& row) { return "Descriptor" + std::to_string(row.param); });
 
 TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {
