@@ -37,14 +37,9 @@ int why_unreadable(const char* path, const FileIdentity& file) {
         case FileKind::socket:
             return ENXIO;  // as opening it fails
         case FileKind::regular: {
-            // Non-blocking, so that a FIFO put in its place meanwhile is not
-            // waited on; but a lease that another process holds on the file
-            // (as a file server does) is waited on, as the run's own open
-            // waits on it.
-            int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0 && errno == EWOULDBLOCK) {
-                fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-            }
+            // Opened as the run opens it, so that it fails, or waits on a
+            // lease another process holds, just as the run's open would.
+            const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
             if (fd < 0) {
                 return errno;
             }

@@ -434,41 +434,6 @@ TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
     EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
 }
 
-// A data file under another process's lease, as a file server holds one, is
-// read once the lease is given up, as any reader waits for it: the checks
-// before the first byte wait too, and do not fail the run.
-TEST(RunOutcome, DataFileUnderALeaseIsReadOnceTheLeaseIsGivenUp) {
-#ifndef __linux__
-    GTEST_SKIP() << "leases are Linux's";
-#else
-    if (testing_windows_build()) GTEST_SKIP() << "leases are Linux's";
-    ScratchDir dir;
-    dir.write("prog.bin", kProgram);
-    dir.write("d.dat", kData);
-    sigset_t lease_break;  // the signal that asks the holder to give the lease up
-    sigemptyset(&lease_break);
-    sigaddset(&lease_break, SIGIO);
-    ASSERT_EQ(sigprocmask(SIG_BLOCK, &lease_break, nullptr), 0);
-    const int holder = open((dir.path / "d.dat").c_str(), O_RDWR);
-    if (fcntl(holder, F_SETLEASE, F_WRLCK) != 0) {
-        close(holder);
-        GTEST_SKIP() << "this file system takes no leases";
-    }
-    const StartedTool run = start_run(dir.path, {"out.bin", "prog.bin", "d.dat"}, {});
-    const timespec wait{10, 0};
-    const bool asked = sigtimedwait(&lease_break, nullptr, &wait) == SIGIO;
-    fcntl(holder, F_SETLEASE, F_UNLCK);
-    close(holder);
-    sigprocmask(SIG_UNBLOCK, &lease_break, nullptr);
-    const ToolResult result = finish_run(dir.path, run);
-    const ModelRun expected = model_run("out.bin", kProgram, {{"d.dat", kData}});
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.lines, expected.lines);
-    EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
-#endif
-}
-
 // Two file systems whose first files share an inode number, mounted while
 // the object lives (as root on Linux).
 struct TwoFileSystems {
