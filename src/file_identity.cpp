@@ -38,9 +38,7 @@ FileIdentity identify_handle(HANDLE file) {
         std::memcpy(&identity.index_high, id.FileId.Identifier + 8, 8);
         identity.volume = id.VolumeSerialNumber;
         identity.volume_known = id.VolumeSerialNumber != 0;
-        if (!standard.Directory) {
-            identity.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-        }
+        identity.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
         return identity;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -52,9 +50,7 @@ FileIdentity identify_handle(HANDLE file) {
     FileIdentity identity{directory ? FileKind::directory : FileKind::regular,
                           info.dwVolumeSerialNumber,
                           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-    if (!directory) {
-        identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    }
+    identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     return identity;
 }
 

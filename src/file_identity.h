@@ -27,7 +27,7 @@ struct FileIdentity {
     // Windows names no volume (0) for a handle inherited from a POSIX shell
     // under Wine; such a file is compared by its id alone.
     bool volume_known = true;
-    std::uint64_t size = 0;  // in bytes, of a regular file; 0 for any other kind
+    std::uint64_t size = 0;  // in bytes; counted for regular files only
 };
 
 // The file a path names, looked up without opening its contents; errno

@@ -32,11 +32,12 @@ std::string code(int linux_code, int windows_code) {
 bool has_device(const char* path) { return !testing_windows_build() && fs::exists(path); }
 const std::string kProgram = pattern_bytes(300, 1);
 const std::string kData = pattern_bytes(8065, 2);  // two banks
+const std::string kOld = "an old image";
 
 ScratchDir& with_inputs(ScratchDir& dir) {
     dir.write("prog.bin", kProgram);
     dir.write("d.dat", kData);
-    dir.write("old.bin", "an old image");
+    dir.write("old.bin", kOld);
     fs::create_directory(dir.path / "sub");
     fs::create_symlink("loop.bin", dir.path / "loop.bin");
     fs::create_symlink("made.bin", dir.path / "dangling.bin");
@@ -159,6 +160,11 @@ struct WholeFileLock {
     ~WholeFileLock() { close(fd); }
 };
 
+Lines then(Lines lines, const Lines& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+}
+
 class EarlyEnds : public ::testing::TestWithParam<EarlyEnd> {};
 
 TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
@@ -204,7 +210,6 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
 }
 
 const bool windows = testing_windows_build();
-const std::string kOld = "an old image";
 const std::string long_old = past_path_max("old.bin");
 const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
 
@@ -224,7 +229,7 @@ const EarlyEnd kEarlyEnds[] = {
     {"ProgramAndOutputSwappedKeepsTheProgram", {"prog.bin", "out.bin", "d.dat"},
      {"Failed to open program file, code 2"}, 2, kProgram},
     {"ExistingOutputAndMissingDataKeepsTheOutput", {"old.bin", "prog.bin", "nope"},
-     {"Failed to open data file nope, code 2"}, 3, "an old image"},
+     {"Failed to open data file nope, code 2"}, 3, kOld},
     // So does an input that cannot be read, with the code its open (on Linux,
     // for a directory, its read) gives, and data that cannot fit the image.
     either_output({"DirectoryAsProgram", {"old.bin", "sub", "d.dat"},
@@ -259,14 +264,14 @@ const EarlyEnd kEarlyEnds[] = {
     // it was. Windows looks such a spelling up, and finds the output.
     {"ProgramPastPathMax", {"old.bin", long_old, "d.dat"},
      {windows ? is_long_old : "Failed to open program file, code 36"}, windows ? 1 : 2,
-     "an old image"},
+     kOld},
     {"DataPastPathMax", {"old.bin", "prog.bin", "d.dat", long_old},
      {windows ? is_long_old : "Failed to open data file " + long_old + ", code 36"},
-     windows ? 1 : 3, "an old image"},
+     windows ? 1 : 3, kOld},
     {"DataInADirectoryNobodyMaySearch", {"old.bin", "prog.bin", "locked/x.dat"},
-     {"Failed to open data file locked/x.dat, code 13"}, 3, "an old image", false, true, true},
+     {"Failed to open data file locked/x.dat, code 13"}, 3, kOld, false, true, true},
     {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
-     {"Failed to open outfile, code " + code(11, 13)}, 1, "an old image", true},
+     {"Failed to open outfile, code " + code(11, 13)}, 1, kOld, true},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, EarlyEnds, ::testing::ValuesIn(kEarlyEnds), row_name<EarlyEnd>);
 
@@ -800,14 +805,14 @@ const std::uint64_t kLargestThatFits = std::uint64_t{131071} * 8064;
 
 const LargeCase kLargeCases[] = {
     {"LargestThatFits", kLargestThatFits, false,
-     {kBigOpened[0], kBigOpened[1], "- ending address 40000000 (page >46000)",
-      "* Warning - 2MB is max cartridge board so far.",
-      "* Warning - 32MB is max posible with current bank switch.",
-      "Finished writing '" + null_device() + "'."}, 0},
+     then(kBigOpened, {"- ending address 40000000 (page >46000)",
+                       "* Warning - 2MB is max cartridge board so far.",
+                       "* Warning - 32MB is max posible with current bank switch.",
+                       "Finished writing '" + null_device() + "'."}), 0},
     {"OneByteTooMany", kLargestThatFits + 1, false, {kPastTheBound}, 6},
     {"Past4GiB", (std::uint64_t{4} << 30) + 1, false, {kPastTheBound}, 6},
     {"GrowsPastTheBoundAfterTheChecks", kLargestThatFits, true,
-     {kGateRead[0], kGateRead[1], kGateRead[2], kBigOpened[0], kBigOpened[1], kPastTheBound}, 6},
+     then(then(kGateRead, kBigOpened), {kPastTheBound}), 6},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile, ::testing::ValuesIn(kLargeCases),
                          row_name<LargeCase>);
