@@ -2,6 +2,7 @@
 // ends the run return its exit status.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "exit_status.h"

@@ -1,6 +1,9 @@
 #include "image/bank_writer.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "messages.h"

@@ -1,5 +1,7 @@
 #include "image/padder.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "image/bank_writer.h"
