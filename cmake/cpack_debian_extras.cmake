@@ -1,6 +1,9 @@
-# Run by cpack once the Debian package's files are staged: adds the lintian
-# overrides, which belong to the package and not to a plain install, and
-# works out a cross-built package's dependencies.
+# Run by cpack once a package's files are staged; for the Debian package, adds
+# the lintian overrides, which belong to it and not to a plain install or the
+# .tar.gz, and works out a cross-built package's dependencies.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 unset(ENV{DESTDIR})  # the destination below is the staging directory itself
 file(INSTALL "${CPACK_BANKSTITCHER_LINTIAN_OVERRIDES}"

@@ -41,9 +41,23 @@ else()
   include(cmake/debian_architecture.cmake)
   debian_architecture(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
 endif()
+# Package names say the system and processor: bankstitcher-VERSION-linux-arm64.tar.gz.
+if(NOT WIN32)
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}" target_system)
+  string(REPLACE "darwin" "macos" target_system "${target_system}")
+  set(target_processor_name ${target_processor})
+  if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+    set(target_processor_name ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
+  endif()
+  set(CPACK_SYSTEM_NAME ${target_system}-${target_processor_name})
+  set(CPACK_GENERATOR TGZ)
+endif()
 if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
-  set(CPACK_GENERATOR DEB)
-  if(CMAKE_CROSSCOMPILING)
+  # The .tar.gz, for every other Linux, holds the same files as the .deb.
+  set(CPACK_GENERATOR DEB TGZ)
+  if(BANKSTITCHER_STATIC)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)  # it needs no library at all
+  elseif(CMAKE_CROSSCOMPILING)
     # dpkg-shlibdeps looks in the build machine's libraries; the packaging
     # script asks it about the cross libraries instead.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
@@ -56,8 +70,6 @@ if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
   set(CPACK_BANKSTITCHER_LINTIAN_OVERRIDES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/lintian-overrides)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_extras.cmake)
   set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/cpack_debian_modes.cmake)
-elseif(NOT WIN32)
-  set(CPACK_GENERATOR TGZ)
 endif()
 
 # Run by cpack for every package: the time stamp from the commit, UTC.
@@ -79,6 +91,10 @@ set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_STRIP_FILES ON)
+# The build's strip is GNU's, which knows ELF and PE; Apple's and LLVM's
+# strip refuse what a Mach-O link already left out (-Wl,-S).
+if(NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "MACHO")
+  set(CPACK_STRIP_FILES ON)
+endif()
 
 include(CPack)
