@@ -39,6 +39,9 @@ FileIdentity identify_handle(HANDLE file) {
         identity.volume = id.VolumeSerialNumber;
         identity.volume_known = id.VolumeSerialNumber != 0;
         identity.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+        FILE_BASIC_INFO basic{};
+        GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic);
+        identity.modified = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
         return identity;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -51,6 +54,8 @@ FileIdentity identify_handle(HANDLE file) {
                           info.dwVolumeSerialNumber,
                           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    identity.modified = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                        info.ftLastWriteTime.dwLowDateTime;
     return identity;
 }
 
@@ -100,6 +105,13 @@ FileIdentity identify_stat(const struct stat& info) {
     if (S_ISREG(info.st_mode)) {
         identity.kind = FileKind::regular;
         identity.size = static_cast<std::uint64_t>(info.st_size);
+#ifdef __APPLE__
+        const struct timespec modified = info.st_mtimespec;
+#else
+        const struct timespec modified = info.st_mtim;
+#endif
+        identity.modified = static_cast<std::uint64_t>(modified.tv_sec) * 1000000000u +
+                            static_cast<std::uint64_t>(modified.tv_nsec);
     } else if (S_ISCHR(info.st_mode)) {
         identity.kind = FileKind::device;
     } else if (S_ISDIR(info.st_mode)) {
@@ -135,6 +147,10 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
     const bool same_volume = a.volume == b.volume || !a.volume_known || !b.volume_known;
     return comparable && a.kind == b.kind && same_volume && a.index == b.index &&
            a.index_high == b.index_high;
+}
+
+bool contents_changed(const FileIdentity& before, const FileIdentity& after) {
+    return before.size != after.size || before.modified != after.modified;
 }
 
 bool may_be_same_open_file(const FileIdentity& a, const FileIdentity& b) {

@@ -27,7 +27,8 @@ struct FileIdentity {
     // Windows names no volume (0) for a handle inherited from a POSIX shell
     // under Wine; such a file is compared by its id alone.
     bool volume_known = true;
-    std::uint64_t size = 0;  // in bytes; counted for regular files only
+    std::uint64_t size = 0;      // in bytes; counted for regular files only
+    std::uint64_t modified = 0;  // when its contents last changed, in the system's own units
 };
 
 // The file a path names, looked up without opening its contents; errno
@@ -42,6 +43,10 @@ FileIdentity identify_stream(std::FILE* stream);
 // True when both name one file that is not a character device: the null
 // device may be input and output at once, and so may a terminal.
 bool same_file(const FileIdentity& a, const FileIdentity& b);
+
+// True when a regular file's size or modification time differs between two
+// looks at it: it was written between them.
+bool contents_changed(const FileIdentity& before, const FileIdentity& after);
 
 // Like same_file, but for two open files, where not being able to tell
 // counts as the same: the safe answer before reading from one of them.

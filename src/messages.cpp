@@ -36,6 +36,10 @@ Status report_program_read_failed(int code) {
     return fail(kStatusReadFailed, "Failed to read program file, code %d\n", code);
 }
 
+Status report_program_changed() {
+    return fail(kStatusReadFailed, "Failed to read program file, it changed while it was read\n");
+}
+
 void report_program_too_large(std::size_t bytes_read) {
     say("Warning - program file may be too large - only %d bytes read!\n",
         static_cast<int>(bytes_read));
@@ -57,6 +61,11 @@ void report_data_end(std::int32_t address, std::uint32_t page) {
 
 Status report_data_read_failed(const char* path, int code) {
     return fail(kStatusReadFailed, "Failed to read data file %s, code %d\n", path, code);
+}
+
+Status report_data_changed(const char* path) {
+    return fail(kStatusReadFailed, "Failed to read data file %s, it changed while it was read\n",
+                path);
 }
 
 Status report_image_too_large(const char* path) {

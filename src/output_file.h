@@ -35,6 +35,12 @@ bool truncate_output(const OutputFile& output);
 // and it is still the file the run made.
 void discard_output(const OutputFile& output);
 
+// Hands what was written to a block device output to the device itself,
+// so that a device that fails its writes late fails the run; false (with
+// errno) when that fails. A regular file is left to its file system, as
+// cp and linkers leave it.
+bool sync_output(const OutputFile& output);
+
 // False when a regular output has no name left (it or its directory was
 // removed while the run wrote it), with errno 0, or when that cannot be
 // told, with errno.

@@ -119,14 +119,15 @@ Status open_checked_output(int argc, char** argv, OutputFile& output) {
 // Opens an input with the shared input buffer, and checks it once more as
 // the file that is open: one that has become the output since the check, or
 // that cannot be examined, is not read. nullptr when it is not to be read.
-std::FILE* open_input(const Input& input, const FileIdentity& output_file, Status& status) {
+std::FILE* open_input(const Input& input, const FileIdentity& output_file, FileIdentity& identity,
+                      Status& status) {
     std::FILE* stream = std::fopen(input.path, "rb");
     if (stream == nullptr) {
         status = report_open_failed(input, errno);
         return nullptr;
     }
     use_buffer(stream, input_buffer);
-    const FileIdentity identity = identify_stream(stream);
+    identity = identify_stream(stream);
     if (identity.kind == FileKind::unknown) {
         status = report_read_failed(input, errno);
         std::fclose(stream);
@@ -144,21 +145,43 @@ std::FILE* open_input(const Input& input, const FileIdentity& output_file, Statu
 }
 
 // Writes the banks of one input: bank 0 for the program, data banks with
-// their lines for a data file.
-Status write_input(ImageWriter& image, const Input& input, std::FILE* stream) {
+// their lines for a data file; `consumed` counts the bytes taken from it.
+Status write_input(ImageWriter& image, const Input& input, std::FILE* stream,
+                   std::uint64_t& consumed) {
     if (input.is_program) {
-        return write_program_bank(image, stream);
+        return write_program_bank(image, stream, consumed);
     }
     report_data_opened(input.path);
-    return write_data_file(image, stream, input.path);
+    return write_data_file(image, stream, input.path, consumed);
 }
 
-// Closes the finished output. A failed final flush is a failed write, and so
-// is an image whose file has lost its name meanwhile. The flush comes first
+// Fails a regular input that was written while the run read it, so that no
+// image mixes two versions of a file: its size or modification time is not
+// what it was when it was opened, or the run took other than its size from
+// it (of the program, as much as the run reads). Streams have no size.
+Status check_unchanged(const Input& input, std::FILE* stream, const FileIdentity& opened,
+                       std::uint64_t consumed) {
+    if (opened.kind != FileKind::regular) {
+        return kStatusOk;
+    }
+    const FileIdentity now = identify_stream(stream);
+    if (now.kind == FileKind::unknown) {
+        return report_read_failed(input, errno);
+    }
+    const std::uint64_t expected =
+        input.is_program && opened.size > kBankSize ? kBankSize + 1 : opened.size;
+    if (!contents_changed(opened, now) && consumed == expected) {
+        return kStatusOk;
+    }
+    return input.is_program ? report_program_changed() : report_data_changed(input.path);
+}
+
+// Closes the finished output. A failed final flush or sync is a failed
+// write, and so is an image whose file has lost its name meanwhile. The flush comes first
 // and apart because some C runtimes' fclose (Wine's among them) returns
 // success after a failed flush.
 Status close_output(const OutputFile& output) {
-    if (std::fflush(output.stream) != 0) {
+    if (std::fflush(output.stream) != 0 || !sync_output(output)) {
         return report_write_failed(errno);
     }
     if (!output_has_name(output)) {
@@ -208,11 +231,16 @@ int run(int argc, char** argv) {
 
     for (int i = 2; i < argc; ++i) {
         const Input input = input_at(argv, i);
-        std::FILE* stream = open_input(input, output.identity, status);
+        FileIdentity opened{FileKind::unknown};
+        std::FILE* stream = open_input(input, output.identity, opened, status);
         if (stream == nullptr) {
             return status;
         }
-        status = write_input(image, input, stream);
+        std::uint64_t consumed = 0;
+        status = write_input(image, input, stream, consumed);
+        if (status == kStatusOk) {
+            status = check_unchanged(input, stream, opened, consumed);
+        }
         std::fclose(stream);
         if (status != kStatusOk) {
             return status;

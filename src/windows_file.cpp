@@ -3,6 +3,8 @@
 #ifdef _WIN32
 
 #include <cerrno>
+#include <cwchar>
+#include <cwctype>
 
 namespace bankstitcher {
 
@@ -18,15 +20,49 @@ const wchar_t* wide_path(const char* path) {
     return wide;
 }
 
-bool names_pipe_or_device(const char* path) {
-    const auto separator = [](char c) { return c == '\\' || c == '/'; };
-    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (!(separator(path[0]) && separator(path[1]) && path[2] == '.' && separator(path[3]))) {
-        return false;
+namespace {
+
+// True when `name` begins with `prefix` (lower case), in any letter case.
+bool starts_with(const wchar_t* name, const wchar_t* prefix) {
+    for (; *prefix != L'\0'; ++name, ++prefix) {
+        if (std::towlower(*name) != *prefix) {
+            return false;
+        }
     }
-    const char* name = path + 4;
-    const bool on_a_drive = letter(name[0]) && name[1] == ':' && separator(name[2]) && name[3] != '\0';
-    return !on_a_drive;
+    return true;
+}
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool names_pipe_or_device(const char* path) {
+    const wchar_t* wide = wide_path(path);
+    if (wide == nullptr || !(is_separator(wide[0]) && is_separator(wide[1]) &&
+                             (wide[2] == L'.' || wide[2] == L'?') && is_separator(wide[3]))) {
+        return false;  // not in the device namespace: a name like any other
+    }
+    // Windows passes \\?\ names on as they are, and normalises every other
+    // one first: separators, doubled separators, "." and "..", which may climb
+    // out of \\.\pipe\ onto a drive. Static: the longest path Windows takes.
+    static wchar_t full[32768];
+    const wchar_t* name = wide;
+    if (!(wide[0] == L'\\' && wide[1] == L'\\' && wide[2] == L'?' && wide[3] == L'\\')) {
+        const DWORD length = GetFullPathNameW(wide, sizeof full / sizeof full[0], full, nullptr);
+        if (length == 0 || length >= sizeof full / sizeof full[0]) {
+            return true;  // cannot tell: it is not opened to look, which could take a pipe
+        }
+        name = full;
+    }
+    name += 4;  // past \\.\ or \\?\, which the normalised name keeps
+    const wchar_t drive = static_cast<wchar_t>(name[0] | 0x20);
+    const bool on_a_drive = drive >= L'a' && drive <= L'z' && name[1] == L':' && is_separator(name[2]);
+    const bool on_a_share_or_volume = starts_with(name, L"unc\\") ||
+                                      (starts_with(name, L"volume{") && std::wcschr(name, L'\\'));
+    const bool named_pipe = starts_with(name, L"pipe\\") ||
+                            starts_with(name, L"globalroot\\device\\namedpipe\\");
+    const bool elsewhere_in_the_object_space = starts_with(name, L"globalroot\\") && !named_pipe;
+    return !(on_a_drive || on_a_share_or_volume || elsewhere_in_the_object_space);
 }
 
 int errno_for(unsigned long windows_error) {

@@ -15,8 +15,11 @@ namespace bankstitcher {
 // The string lives until the next call.
 const wchar_t* wide_path(const char* path);
 
-// True for a name in the device namespace (\\.\pipe\NAME, \\.\COM1) that
-// is not a file on a drive (\\.\C:\dir\file): a pipe or a device.
+// True for a name that, as Windows resolves it, names a named pipe
+// (\\.\pipe\NAME, \\?\pipe\NAME, \\?\GLOBALROOT\Device\NamedPipe\NAME, in any
+// letter case) or a device (\\.\COM1): every other name, a file on a drive
+// however spelled (\\.\C:\dir\file, \\.\\C:\dir\file, \\.\pipe\..\C:\file), on a
+// share or on a volume, is a file to look up.
 bool names_pipe_or_device(const char* path);
 
 // The file an open handle reads or writes; errno tells why when unknown.

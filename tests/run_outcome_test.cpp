@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <set>
@@ -28,6 +29,7 @@ using Lines = std::vector<std::string>;
 int windows_number(int windows) {
     switch (windows) {
         case ENOENT: return 2;
+        case EIO: return 5;
         case ENXIO: return 6;
         case EAGAIN: return 11;
         case EACCES: return 13;
@@ -305,15 +307,26 @@ INSTANTIATE_TEST_SUITE_P(RunOutcome, EarlyEnds, ::testing::ValuesIn(kEarlyEnds),
 
 struct SameFileCase {
     const char* name;
-    Lines args;  // run in "work/"
+    Lines args;  // run in "work/"; "<work>" stands for its Windows path (Z:\...)
     std::string named;  // the input named in the refusal
+    bool windows_only = false;  // a spelling of Windows' own
 };
+
+// `text` with "<work>" replaced by the Windows path of `dir`, as Wine's
+// drive Z: reaches it.
+std::string at_windows_path(std::string text, const fs::path& dir) {
+    std::string spelled = "Z:" + dir.string();
+    std::replace(spelled.begin(), spelled.end(), '/', '\\');
+    const std::size_t at = text.find("<work>");
+    return at == std::string::npos ? text : text.replace(at, 6, spelled);
+}
 void PrintTo(const SameFileCase& c, std::ostream* out) { *out << c.name; }
 
 class OutputThatIsAlsoAnInput : public ::testing::TestWithParam<SameFileCase> {};
 
 TEST_P(OutputThatIsAlsoAnInput, IsRefusedAndLeftUntouched) {
     const SameFileCase& c = GetParam();
+    if (c.windows_only && !testing_windows_build()) GTEST_SKIP() << "a spelling of Windows' own";
     ScratchDir dir;
     const fs::path work = dir.path / "work";
     fs::create_directory(work);
@@ -322,8 +335,11 @@ TEST_P(OutputThatIsAlsoAnInput, IsRefusedAndLeftUntouched) {
     dir.write("work/out.bin", "precious");
     fs::create_hard_link(work / "out.bin", work / "link.bin");
     fs::create_symlink("out.bin", work / "alias.bin");
-    const ToolResult result = run_tool(work, c.args);
-    EXPECT_EQ(result.lines, Lines{"Failed to open outfile, it is also the input file " + c.named});
+    Lines args = c.args;
+    for (std::string& arg : args) arg = at_windows_path(arg, work);
+    const ToolResult result = run_tool(work, args);
+    EXPECT_EQ(result.lines, Lines{"Failed to open outfile, it is also the input file " +
+                                  at_windows_path(c.named, work)});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(dir.read("work/out.bin"), "precious");
     EXPECT_EQ(dir.read("work/prog.bin"), kProgram);
@@ -338,6 +354,11 @@ const SameFileCase kSameFileCases[] = {
     {"SymbolicLink", {"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
     {"LongSpellingOfTheOutput", {long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"},
      "out.bin"},
+    // Windows normalises these to the plain file, in the device namespace.
+    {"DoubledSeparatorInTheDeviceNamespace", {"out.bin", "prog.bin", "d.dat", "\\\\.\\\\<work>\\out.bin"},
+     "\\\\.\\\\<work>\\out.bin", true},
+    {"OutOfThePipeFolderOntoADrive", {"out.bin", "\\\\.\\pipe\\..\\<work>\\out.bin", "d.dat"},
+     "\\\\.\\pipe\\..\\<work>\\out.bin", true},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, OutputThatIsAlsoAnInput, ::testing::ValuesIn(kSameFileCases),
                          row_name<SameFileCase>);
@@ -450,14 +471,24 @@ TEST(RunOutcome, RefusedOutputWhoseNameAnotherFileTookIsNotRemoved) {
     EXPECT_EQ(dir.read("out.bin"), "another file");
 }
 
-TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
+struct PipeCase {
+    const char* name;
+    const char* prefix;  // of the pipe's name, as the command line spells it
+};
+void PrintTo(const PipeCase& c, std::ostream* out) { *out << c.name; }
+
+class WindowsNamedPipe : public ::testing::TestWithParam<PipeCase> {};
+
+// However it is spelled, a pipe is never opened to be looked up, which
+// would take its one connection: the run reads what its server sends.
+TEST_P(WindowsNamedPipe, IsReadAsOneDataFile) {
     if (!testing_windows_build()) GTEST_SKIP() << "named pipes of this kind are Windows'";
     const fs::path feeder = beside_tool("pipe_feeder.exe");
     if (!fs::exists(feeder)) GTEST_SKIP() << "no pipe_feeder.exe beside the tool";
     ScratchDir dir;
     dir.write("prog.bin", kProgram);
     const std::string name = "bankstitcher-test-" + std::to_string(getpid());
-    const std::string pipe = "\\\\.\\pipe\\" + name;
+    const std::string pipe = GetParam().prefix + name;
     RunSetup setup;
     setup.launcher = {feeder.string(), name, "level data"};
     const ToolResult result = run_tool(dir, {"out.bin", "prog.bin", pipe}, setup);
@@ -466,6 +497,16 @@ TEST(RunOutcome, WindowsNamedPipeIsReadAsOneDataFile) {
     EXPECT_EQ(result.lines, expected.lines);
     EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
 }
+
+const PipeCase kPipeCases[] = {
+    {"InTheDeviceNamespace", "\\\\.\\pipe\\"},
+    {"InAnyLetterCase", "\\\\.\\PIPE\\"},
+    {"WithForwardSlashes", "//./pipe/"},
+    {"PassedOnAsItIs", "\\\\?\\pipe\\"},
+    {"ThroughTheObjectNamespace", "\\\\?\\GLOBALROOT\\Device\\NamedPipe\\"},
+};
+INSTANTIATE_TEST_SUITE_P(RunOutcome, WindowsNamedPipe, ::testing::ValuesIn(kPipeCases),
+                         row_name<PipeCase>);
 
 // Two file systems whose first files share an inode number, mounted while
 // the object lives (as root on Linux).
@@ -512,7 +553,8 @@ TEST(RunOutcome, FilesWithOneInodeNumberOnTwoFileSystemsAreDifferentFiles) {
 // (as root on Linux).
 struct LoopDisk {
     std::string path;
-    explicit LoopDisk(const fs::path& backing) {
+    fs::path backing;
+    explicit LoopDisk(const fs::path& backing_file) : backing(backing_file) {
         if (testing_windows_build() || geteuid() != 0) return;
         std::ofstream(backing, std::ios::binary) << std::string(1 << 20, '\0');
         const std::string command = "losetup -f --show " + backing.string() + " 2>/dev/null";
@@ -523,8 +565,12 @@ struct LoopDisk {
         }
     }
     ~LoopDisk() {
-        if (!path.empty()) std::system(("losetup -d " + path).c_str());
+        if (path.empty()) return;
+        std::system(("chattr -i " + backing.string() + " 2>/dev/null; losetup -d " + path).c_str());
     }
+    // Makes every later write-back to the disk fail, as a worn card fails:
+    // the device takes writes into its cache, and its file refuses them.
+    bool fail_late() const { return std::system(("chattr +i " + backing.string()).c_str()) == 0; }
     std::string read(std::size_t size) const {
         std::string bytes(size, '\0');
         std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(size));
@@ -537,6 +583,7 @@ struct DiskCase {
     bool messages_to_disk;    // standard output writes the disk too
     bool alias_as_data;       // another node of the disk is named as a data file
     bool held;                // something else has the disk open exclusively
+    bool fails_late;          // the disk takes writes, then fails them as it writes its cache back
     Lines lines;              // standard output; "*" for every message of a run, on standard error
     int status;
 };
@@ -556,6 +603,7 @@ TEST_P(Disk, IsOneFileWhereverItIsNamed) {
         mknod((dir.path / "alias").c_str(), S_IFBLK | 0600, node.st_rdev) != 0) {
         FAIL() << "no second node for " << disk.path;
     }
+    if (c.fails_late && !disk.fail_late()) GTEST_SKIP() << "no immutable files (chattr +i) here";
     const int held = c.held ? open(disk.path.c_str(), O_RDONLY | O_EXCL) : -1;
     RunSetup setup;
     if (c.messages_to_disk) setup.out = to_file(disk.path);
@@ -570,16 +618,22 @@ TEST_P(Disk, IsOneFileWhereverItIsNamed) {
         EXPECT_EQ(first_difference(disk.read(expected.image.size()), expected.image), "");
     } else {
         EXPECT_EQ(result.lines, c.lines);
-        EXPECT_EQ(disk.read(8), std::string(8, '\0'));  // the run wrote nothing
+        if (!c.fails_late) {
+            EXPECT_EQ(disk.read(8), std::string(8, '\0'));  // the run wrote nothing
+        }
     }
 }
 
 const DiskCase kDiskCases[] = {
-    {"MessagesKeepOutOfTheImage", true, false, false, {"*"}, 0},
-    {"AnotherNodeOfTheOutputIsRefusedAsAnInput", false, true, false,
+    {"MessagesKeepOutOfTheImage", true, false, false, false, {"*"}, 0},
+    {"AnotherNodeOfTheOutputIsRefusedAsAnInput", false, true, false, false,
      {"Failed to open outfile, it is also the input file alias"}, 1},
-    {"DiskThatSomethingElseHoldsIsRefused", false, false, true,
+    {"DiskThatSomethingElseHoldsIsRefused", false, false, true, false,
      {"Failed to open outfile, code " + code(EBUSY)}, 1},
+    {"DiskThatFailsItsWritesLateFailsTheRun", false, false, false, true,
+     {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
+      "- ending address 6000 (page >6006)", "Padding to 32k", "Failed to write outfile, code " + code(EIO)},
+     5},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, Disk, ::testing::ValuesIn(kDiskCases), row_name<DiskCase>);
 
@@ -794,21 +848,48 @@ TEST(RunOutcome, EndlessDataFileStopsAtOneGibibyte) {
 struct LargeCase {
     const char* name;
     std::uint64_t size;  // of big.dat when the run checks it
-    bool grows;          // by a byte once the checks are past, while the run waits on a FIFO
     Lines lines;
     int status;
+    // Where the run stands still while `change` (a shell command) changes
+    // its inputs: "gate", a FIFO named before big.dat, which the run opens
+    // once the checks are past; or "FILE CALL:when=N", as it enters that
+    // system call on FILE (stopped by strace as it returns). Nothing, by default.
+    std::string stop = "";
+    std::string change = "";
 };
 void PrintTo(const LargeCase& c, std::ostream* out) { *out << c.name; }
+
+// Runs the tool and, once it stands still after the system call `call` on
+// `file`, the shell command `change`; `file` was last written long
+// ago, so that any write shows in its time.
+RunSetup changed_at(const std::string& file, const std::string& call, const std::string& change) {
+    RunSetup setup;
+    setup.wrapper = {"sh", "-c",
+        "touch -m -d @1000000000 " + file + "; strace -qq -o /dev/null -P " + file +
+        " -e inject=" + call + ":signal=SIGSTOP \"$@\" 2>/dev/null & s=$!; t=; "
+        "until grep -qs stop /proc/$t/status || grep -qs zombie /proc/$s/status; do "
+        "read -r t _ </proc/$s/task/$s/children; sleep 0.01; done; " +
+        change + "; kill -CONT $t; wait $s", "sh"};
+    return setup;
+}
 
 class LargeDataFile : public ::testing::TestWithParam<LargeCase> {};
 
 // Sparse files read as zeros and take no disk space; past 2 and 4 GiB they
 // need 64-bit file offsets on a 32-bit system. Data known not to fit ends the
 // run before it writes; data that grows past the bound after the checks ends
-// it as the bound is reached.
+// it as the bound is reached, and an input written while the run reads it
+// ends the run as it is found.
 TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
     const LargeCase& c = GetParam();
-    if (c.grows && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    const bool gate = c.stop == "gate";
+    if (!c.stop.empty() && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    if (!c.stop.empty() && !gate && !why_no_fault_injection().empty()) {
+        GTEST_SKIP() << why_no_fault_injection();
+    }
+    if (!c.stop.empty() && !gate && !fs::exists("/proc/self/task")) {
+        GTEST_SKIP() << "tells a stopped run from Linux's /proc";
+    }
     rlimit limit{};
     if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         limit.rlim_cur <= c.size) {
@@ -819,10 +900,13 @@ TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
     write_sparse(dir, "big.dat", c.size);
     Lines args = {null_device(), "prog.bin", "big.dat"};
     RunSetup setup;
-    if (c.grows) {
+    if (gate) {
         ASSERT_EQ(mkfifo((dir.path / "gate").c_str(), 0600), 0);
         args.insert(args.begin() + 2, "gate");
-        setup.wrapper = {"sh", "-c", "(exec 3>gate; truncate -s +1 big.dat) & exec \"$@\"", "sh"};
+        setup.wrapper = {"sh", "-c", "(exec 3>gate; " + c.change + ") & exec \"$@\"", "sh"};
+    } else if (!c.stop.empty()) {
+        const std::size_t blank = c.stop.find(' ');
+        setup = changed_at(c.stop.substr(0, blank), c.stop.substr(blank + 1), c.change);
     }
     const ToolResult result = run_tool(dir, args, setup);
     EXPECT_EQ(result.lines, c.lines);
@@ -830,21 +914,32 @@ TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
 }
 
 const std::string kPastTheBound = "Failed to append data file big.dat, image would exceed 1GB";
+const std::string kBigChanged = "Failed to read data file big.dat, it changed while it was read";
 const Lines kBigOpened = {"Opened data file 'big.dat'", "- starting address 2000 (page >6002)"};
 const Lines kGateRead = {"Opened data file 'gate'", "- starting address 2000 (page >6002)",
                          "- ending address 2000 (page >6002)"};
 const std::uint64_t kLargestThatFits = std::uint64_t{131071} * 8064;
 
 const LargeCase kLargeCases[] = {
-    {"LargestThatFits", kLargestThatFits, false,
+    {"LargestThatFits", kLargestThatFits,
      then(kBigOpened, {"- ending address 40000000 (page >46000)",
                        "* Warning - 2MB is max cartridge board so far.",
                        "* Warning - 32MB is max posible with current bank switch.",
                        "Finished writing '" + null_device() + "'."}), 0},
-    {"OneByteTooMany", kLargestThatFits + 1, false, {kPastTheBound}, 6},
-    {"Past4GiB", (std::uint64_t{4} << 30) + 1, false, {kPastTheBound}, 6},
-    {"GrowsPastTheBoundAfterTheChecks", kLargestThatFits, true,
-     then(then(kGateRead, kBigOpened), {kPastTheBound}), 6},
+    {"OneByteTooMany", kLargestThatFits + 1, {kPastTheBound}, 6},
+    {"Past4GiB", (std::uint64_t{4} << 30) + 1, {kPastTheBound}, 6},
+    {"GrowsPastTheBoundAfterTheChecks", kLargestThatFits, then(then(kGateRead, kBigOpened), {kPastTheBound}),
+     6, "gate", "truncate -s +1 big.dat"},
+    // Written while the run reads it: the image would mix two versions of the
+    // file. The run stands still just after the read named (the 9th of
+    // big.dat meets its end).
+    {"RewrittenWhileReadToTheSameSize", 1 << 20, then(kBigOpened, {kBigChanged}), 4,
+     "big.dat read:when=2", "truncate -s 0 big.dat; truncate -s 1M big.dat"},
+    {"GrownAtItsEndWithItsTimeKept", 1 << 20, then(kBigOpened, {kBigChanged}), 4,
+     "big.dat read:when=9", "truncate -s +1 big.dat; touch -m -d @1000000000 big.dat"},
+    {"ProgramRewrittenWhileRead", 1 << 20,
+     {"Warning - program file may be too large - only 8192 bytes read!",
+      "Failed to read program file, it changed while it was read"}, 4, "prog.bin read:when=1", "head -c 9000 big.dat >prog.bin"},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, LargeDataFile, ::testing::ValuesIn(kLargeCases),
                          row_name<LargeCase>);

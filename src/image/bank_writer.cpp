@@ -17,7 +17,7 @@ Status write_bank(ImageWriter& image) {
     return kStatusOk;
 }
 
-Status write_program_bank(ImageWriter& image, std::FILE* program) {
+Status write_program_bank(ImageWriter& image, std::FILE* program, std::uint64_t& consumed) {
     const std::size_t got = std::fread(image.bank, 1, kBankSize, program);
     std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
@@ -25,6 +25,7 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
     if (std::ferror(program)) {
         return report_program_read_failed(errno);
     }
+    consumed = got + (extra != EOF ? 1 : 0);
     if (extra != EOF) {
         report_program_too_large(kBankSize);
     }
@@ -36,8 +37,10 @@ Status write_program_bank(ImageWriter& image, std::FILE* program) {
     return status;
 }
 
-Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
+Status write_data_file(ImageWriter& image, std::FILE* data, const char* path,
+                       std::uint64_t& consumed) {
     report_data_start(image.address, image.page);
+    consumed = 0;
     while (!std::feof(data)) {
         std::memcpy(image.bank, image.header, kHeaderSize);
         const std::size_t got = std::fread(image.bank + kHeaderSize, 1, kDataAreaSize, data);
@@ -49,6 +52,7 @@ Status write_data_file(ImageWriter& image, std::FILE* data, const char* path) {
         if (got == 0) {
             break;
         }
+        consumed += got;
         if (image.address >= kMaxImageSize) {
             return report_image_too_large(path);
         }

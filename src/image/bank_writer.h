@@ -1,6 +1,9 @@
 // Writes bank 0 from the program file and the data banks of each data file.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
 #include "exit_status.h"
 #include "image/image.h"
 
@@ -9,10 +12,14 @@ namespace bankstitcher {
 // Writes one whole bank from the bank buffer; reports a failed write.
 Status write_bank(ImageWriter& image);
 
-// Reads the open program file, saves the startup header, writes bank 0.
-Status write_program_bank(ImageWriter& image, std::FILE* program);
+// Reads the open program file, saves the startup header, writes bank 0;
+// `consumed` counts the bytes taken from the file (at most one bank and one
+// byte more).
+Status write_program_bank(ImageWriter& image, std::FILE* program, std::uint64_t& consumed);
 
-// Prints the starting line and appends the data banks of one open data file.
-Status write_data_file(ImageWriter& image, std::FILE* data, const char* path);
+// Prints the starting line and appends the data banks of one open data
+// file; `consumed` counts the bytes read from it.
+Status write_data_file(ImageWriter& image, std::FILE* data, const char* path,
+                       std::uint64_t& consumed);
 
 }  // namespace bankstitcher
