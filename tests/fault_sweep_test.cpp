@@ -57,7 +57,7 @@ bool on_descriptor(const std::string& line, const std::string& fd) {
            (line[paren + 1 + fd.size()] == ',' || line[paren + 1 + fd.size()] == ')');
 }
 
-CallCounts count_calls(const std::string& trace) {
+CallCounts count_calls(const std::string& trace, const std::string& out_path) {
     CallCounts counts;
     std::istringstream lines(trace);
     bool in_main = false;
@@ -80,7 +80,7 @@ CallCounts count_calls(const std::string& trace) {
             line.find("F_GETFD") == std::string::npos) {
             counts.stdout_check = {name, n};
         }
-        if (line.find("\"out.bin\", O_WRONLY") != std::string::npos && output.empty()) {
+        if (line.find("\"" + out_path + "\", O_WRONLY") != std::string::npos && output.empty()) {
             output = opened_descriptor(line);
         } else if (name == "close" && on_descriptor(line, output)) {
             counts.output_close = {name, n};
@@ -116,16 +116,22 @@ struct Fault {
     std::string when;  // strace's "N" or "N..LAST"
 };
 
+// Where the run writes the image: a file, standard output that is a pipe,
+// or a block device (as root on Linux).
+enum class Output { file, pipe, disk };
+
 // Every fault the sweep makes, from the calls a traced run made after the
 // tool's first own call.
-std::vector<Fault> faults_for(const CallCounts& counts, bool piped) {
+std::vector<Fault> faults_for(const CallCounts& counts, Output output) {
     std::vector<Fault> faults;
     for (const auto& [call, last] : counts.to_end) {
         // exit_group cannot fail (libc would retry it forever), and the kernel
         // refuses brk by giving the old break, never an error number.
         if (call == "exit_group" || call == "brk") continue;
         // Through a pipe, only the calls on standard output behave otherwise.
-        if (piped && call != "write" && call != "newfstatat") continue;
+        if (output == Output::pipe && call != "write" && call != "newfstatat") continue;
+        // To a disk, only its sync behaves otherwise.
+        if (output == Output::disk && call != "fsync") continue;
         const int first = counts.before_main.count(call) ? counts.before_main.at(call) + 1 : 1;
         const std::vector<std::string> errors = errors_of(call);
         for (int n = first; n <= last; ++n) {
@@ -153,31 +159,40 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
     const std::vector<DataFile> data = {{"a.dat", pattern_bytes(40 * 8064 + 5, 2)},
                                         {"b.dat", pattern_bytes(100, 3)},
                                         {"c.dat", pattern_bytes(8064, 4)}};
-    const ModelRun expected = model_run("out.bin", program, data);
-    const std::vector<std::string> args = {"out.bin", "prog.bin", "a.dat", "b.dat", "c.dat"};
 
     int runs = 0;
     int fired = 0;
     int bad_ends = 0;
-    for (const bool piped : {false, true}) {
+    int syncs = 0;
+    for (const Output output : {Output::file, Output::pipe, Output::disk}) {
         ScratchDir dir;
+        const LoopDisk disk(output == Output::disk ? dir.path / "backing" : fs::path());
+        if (output == Output::disk && disk.path.empty()) continue;  // needs root and losetup
+        const std::string out_path = output == Output::disk ? disk.path : "out.bin";
+        const ModelRun expected = model_run(out_path, program, data);
+        const std::vector<std::string> args = {out_path, "prog.bin", "a.dat", "b.dat", "c.dat"};
+        const auto image = [&] {
+            return output == Output::disk ? disk.read(expected.image.size()) : dir.read("out.bin");
+        };
+        const bool piped = output == Output::pipe;
         dir.write("prog.bin", program);
         for (const DataFile& file : data) dir.write(file.path, file.bytes);
         RunSetup setup;
         if (piped) setup.out = to_pipe();
         setup.wrapper = {"strace", "-qq", "-o", ".trace"};
         ASSERT_EQ(run_tool(dir, args, setup).status, 0);
-        const CallCounts counts = count_calls(dir.read(".trace"));
+        const CallCounts counts = count_calls(dir.read(".trace"), out_path);
         ASSERT_FALSE(counts.before_main.empty()) << "no trace of the tool's first call";
-        ASSERT_NE(counts.lock_call, 0) << "no trace of the lock";
+        ASSERT_TRUE(counts.lock_call != 0 || output == Output::disk) << "no trace of the lock";
+        syncs += counts.to_end.count("fsync") ? counts.to_end.at("fsync") : 0;
         ASSERT_NE(counts.stdout_check.n, 0) << "no trace of the check of standard output";
         ASSERT_NE(counts.output_close.n, 0) << "no trace of the output's close";
         ASSERT_NE(counts.output_name_check.n, 0) << "no trace of the check of the output's name";
         ASSERT_EQ(counts.input_checks.size(), data.size() + 1) << "no trace of the inputs' checks";
 
-        for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, piped)) {
+        for (const auto& [call, code, n, from_then_on, when] : faults_for(counts, output)) {
             const std::string fault = call + ":error=" + code + ":when=" + when;
-            SCOPED_TRACE(std::string(piped ? "pipe " : "file ") + fault);
+            SCOPED_TRACE(out_path + (piped ? " (a pipe) " : " ") + fault);
             fs::remove(dir.path / "out.bin");
             // A fault that goes on past the tool's end reaches a coverage
             // build's runtime as it writes its counts: those go elsewhere.
@@ -209,7 +224,7 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
             }
             const Lines& said = result.lines.empty() ? tool_errors : result.lines;
             if (result.status == 0 || result.status == 7) {
-                EXPECT_EQ(first_difference(dir.read("out.bin"), expected.image), "");
+                EXPECT_EQ(first_difference(image(), expected.image), "");
             }
             if (result.status == 0) {
                 EXPECT_EQ(said, expected.lines);
@@ -265,6 +280,9 @@ TEST(FaultSweep, EverySystemCallFailedInTurnEndsExactOrSaysWhatFailed) {
         }
     }
     EXPECT_EQ(fired, runs) << "faults that never fired test nothing";
+    if (geteuid() == 0) {
+        EXPECT_NE(syncs, 0) << "no trace of a disk's sync";
+    }
     std::cout << "[ sweep    ] " << runs << " runs, " << fired << " faults fired, " << bad_ends
               << " bad ends\n";
 }

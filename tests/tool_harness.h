@@ -18,6 +18,7 @@
 #include <fcntl.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -342,6 +343,35 @@ inline ToolResult run_tool(const ScratchDir& dir, std::vector<std::string> args,
                            const RunSetup& setup = {}) {
     return run_tool(dir.path, std::move(args), setup);
 }
+
+// A block device of its own, backed by a scratch file, while the object lives
+// (as root on Linux).
+struct LoopDisk {
+    std::string path;
+    fs::path backing;
+    explicit LoopDisk(const fs::path& backing_file) : backing(backing_file) {
+        if (backing.empty() || testing_windows_build() || geteuid() != 0) return;
+        std::ofstream(backing, std::ios::binary) << std::string(1 << 20, '\0');
+        const std::string command = "losetup -f --show " + backing.string() + " 2>/dev/null";
+        if (FILE* losetup = popen(command.c_str(), "r")) {
+            char line[256] = "";
+            if (std::fgets(line, sizeof line, losetup)) path = std::string(line, std::strcspn(line, "\n"));
+            pclose(losetup);
+        }
+    }
+    ~LoopDisk() {
+        if (path.empty()) return;
+        std::system(("chattr -i " + backing.string() + " 2>/dev/null; losetup -d " + path).c_str());
+    }
+    // Makes every later write-back to the disk fail, as a worn card fails:
+    // the device takes writes into its cache, and its file refuses them.
+    bool fail_late() const { return std::system(("chattr +i " + backing.string()).c_str()) == 0; }
+    std::string read(std::size_t size) const {
+        std::string bytes(size, '\0');
+        std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(size));
+        return bytes;
+    }
+};
 
 // Deterministic bytes, never zero, that differ from file to file.
 inline std::string pattern_bytes(std::size_t size, unsigned seed) {
