@@ -252,6 +252,8 @@ const EarlyEnd kEarlyEnds[] = {
      {"Failed to open outfile, code " + code(ELOOP)}, 1, std::nullopt, false, false, true},
     // A missing input ends the run before the output is touched; one this
     // run created is removed again.
+    {"EmptyProgramNameIsMissing", {"old.bin", "", "d.dat"},
+     {"Failed to open program file, code " + code(ENOENT)}, 2, kOld},
     {"ProgramMissingCreatesNothing", {"out.bin", "nope.bin", "d.dat"},
      {"Failed to open program file, code " + code(ENOENT)}, 2, std::nullopt},
     {"DataFileMissingCreatesNothing", {"out.bin", "prog.bin", "d.dat", "nope", "d.dat"},
@@ -354,7 +356,9 @@ const SameFileCase kSameFileCases[] = {
     {"SymbolicLink", {"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
     {"LongSpellingOfTheOutput", {long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"},
      "out.bin"},
-    // Windows normalises these to the plain file, in the device namespace.
+    // In the device namespace, the plain file, as Windows normalises it.
+    {"OutputAsDataInTheDeviceNamespace", {"out.bin", "prog.bin", "d.dat", "\\\\.\\<work>\\out.bin"},
+     "\\\\.\\<work>\\out.bin", true},
     {"DoubledSeparatorInTheDeviceNamespace", {"out.bin", "prog.bin", "d.dat", "\\\\.\\\\<work>\\out.bin"},
      "\\\\.\\\\<work>\\out.bin", true},
     {"OutOfThePipeFolderOntoADrive", {"out.bin", "\\\\.\\pipe\\..\\<work>\\out.bin", "d.dat"},
@@ -724,7 +728,9 @@ TEST_P(WriteFailure, EndsWithOneFailureLineAndStatus5) {
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.back(), c.failure);
     said.pop_back();
-    // The lines before it are those of a whole run, cut short of its end.
+    // The lines before it are those of a whole run, cut short of its end;
+    // but Wine reads a FIFO's data as nothing.
+    if (fifo && testing_windows_build()) return;
     ASSERT_LT(said.size(), expected.lines.size());
     EXPECT_TRUE(std::equal(said.begin(), said.end(), expected.lines.begin()));
     // What was written stays, and may end part way through a bank.
@@ -751,7 +757,7 @@ const WriteCase kWriteCases[] = {
      kDiskFull},
     {"PipeWhoseReaderQuits", "/dev/stdout", with_out(to_pipe(8192)), 300 * 8064, true, true,
      "Failed to write outfile, code " + code(EPIPE)},
-    {"OutputRemovedWhileTheRunWaits", "out.bin", output_removed_meanwhile(), 0, true, false,
+    {"OutputRemovedWhileTheRunWaits", "out.bin", output_removed_meanwhile(), 0, false, false,
      "Failed to write outfile, it was removed during the run"},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, WriteFailure, ::testing::ValuesIn(kWriteCases),
