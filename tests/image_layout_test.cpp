@@ -23,6 +23,7 @@ struct LayoutCase {
     // lines compared, which are all that such a size changes.
     bool lines_only = false;
     bool through_dangling_link = false;  // the output is a link to a file not there yet
+    const char* held = "";  // "MODE PATH": Windows' file_holder holds PATH so for the run
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* out) { *out << c.name; }
@@ -47,6 +48,9 @@ const LayoutCase kLayoutCases[] = {
     {"AddressesWithHexLettersPrintInUpperCase", 100, {{"a.dat", 4 * kChunk}, {"b.dat", 10}}},
     {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", true},
     {"CreatesTheFileADanglingLinkNames", 100, {{"a.dat", 10}}, "sub/out.bin", false, false, true},
+    // An input another program reads, letting others only read it, is read.
+    {"InputThatAnotherProgramReadsSharingReadAlone", 100, {{"a.dat", 10}}, "out.bin", false, false,
+     false, "read a.dat"},
     {"NamesInAnyScriptAreUsedAsTyped", 30,
      {{"\u0100data.bin", 50}, {"\u65e5\u672c\U0001F600.dat", 60}, {"..\uff0fx.dat", 70}},
      "\u0100out.bin"},
@@ -57,6 +61,8 @@ class ImageLayout : public ::testing::TestWithParam<LayoutCase> {};
 TEST_P(ImageLayout, MatchesTheModel) {
     const LayoutCase& c = GetParam();
     if (c.through_dangling_link && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    const std::string held = c.held;
+    if (!held.empty() && !testing_windows_build()) GTEST_SKIP() << "a Windows holder";
     ScratchDir dir;
     const std::string program = pattern_bytes(c.program_size, 1);
     dir.write("prog.bin", program);
@@ -80,7 +86,9 @@ TEST_P(ImageLayout, MatchesTheModel) {
         fs::create_symlink("made.bin", dir.path / c.out_path);
     }
     const ModelRun expected = model_run(out_path, program, data);
-    const ToolResult result = run_tool(dir, args);
+    RunSetup setup;
+    if (!held.empty()) setup.launcher = file_holder(held);
+    const ToolResult result = run_tool(dir, args, setup);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, expected.lines);
     if (c.lines_only) return;

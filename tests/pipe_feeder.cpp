@@ -8,16 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-// A POSIX path as Wine's drive Z: reaches it; any other path as it is.
-std::string windows_path(std::string path) {
-    if (path.empty() || path[0] != '/') return path;
-    for (char& c : path) c = c == '/' ? '\\' : c;
-    return "Z:" + path;
-}
-
-}  // namespace
+#include "windows_command.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) return 125;
@@ -27,17 +18,8 @@ int main(int argc, char** argv) {
     OVERLAPPED connect{};
     connect.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (pipe == INVALID_HANDLE_VALUE || connect.hEvent == nullptr) return 125;
-    std::string command;
-    for (int i = 3; i < argc; ++i) {
-        command += (i > 3 ? " \"" : "\"") + (i == 3 ? windows_path(argv[i]) : argv[i]) + "\"";
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return 125;
-    }
+    if (!windows_helper::start_command(argv + 3, process)) return 125;
     // The first client, if one connects before the command ends, gets the text.
     const bool pending = !ConnectNamedPipe(pipe, &connect) && GetLastError() == ERROR_IO_PENDING;
     const HANDLE waits[] = {connect.hEvent, process.hProcess};
@@ -53,8 +35,5 @@ int main(int argc, char** argv) {
         FlushFileBuffers(pipe);
     }
     CloseHandle(pipe);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 125;
-    GetExitCodeProcess(process.hProcess, &status);
-    return static_cast<int>(status);
+    return windows_helper::wait_command(process);
 }

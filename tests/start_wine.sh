@@ -10,5 +10,7 @@
 boot() { setarch "$(uname -m)" -R "$1" wineboot "$2" >/dev/null 2>&1; }
 "$1" -k >/dev/null 2>&1
 boot "$2" --init && "$1" -w || { echo "wineboot --init failed" >&2; exit 1; }
+# Drive a: reaches the root too, for names on a drive of the first letter.
+ln -sfn / "${WINEPREFIX:-$HOME/.wine}/dosdevices/a:"
 "$1" -p >/dev/null 2>&1
 boot "$2" --restart || { echo "wineboot failed" >&2; exit 1; }

@@ -50,6 +50,12 @@ inline std::string tool_emulator() {
 inline fs::path beside_tool(const std::string& name) {
     return fs::path(tool_exe()).parent_path() / name;
 }
+// The launcher that holds a file, "MODE PATH", while the Windows tool runs:
+// file_holder.exe beside it (see tests/file_holder.cpp).
+inline std::vector<std::string> file_holder(const std::string& held) {
+    const std::size_t blank = held.find(' ');
+    return {beside_tool("file_holder.exe").string(), held.substr(0, blank), held.substr(blank + 1)};
+}
 inline std::string null_device() { return testing_windows_build() ? "NUL" : "/dev/null"; }
 
 inline std::string read_file(const fs::path& path) {
