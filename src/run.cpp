@@ -236,7 +236,7 @@ int run(int argc, char** argv) {
         if (stream == nullptr) {
             return status;
         }
-        std::uint64_t consumed = 0;
+        std::uint64_t consumed;  // set by the bank writer
         status = write_input(image, input, stream, consumed);
         if (status == kStatusOk) {
             status = check_unchanged(input, stream, opened, consumed);

@@ -22,10 +22,10 @@ Status write_program_bank(ImageWriter& image, std::FILE* program, std::uint64_t&
     std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
     const int extra = std::fgetc(program);
+    consumed = got + (extra != EOF ? 1 : 0);
     if (std::ferror(program)) {
         return report_program_read_failed(errno);
     }
-    consumed = got + (extra != EOF ? 1 : 0);
     if (extra != EOF) {
         report_program_too_large(kBankSize);
     }
