@@ -149,6 +149,19 @@ const UsageCase kUsageCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, Usage, ::testing::ValuesIn(kUsageCases), row_name<UsageCase>);
 
+// `text` with "<work>" (or "<a:work>") replaced by the Windows path of
+// `dir`, as Wine's drive Z: (or a:, see start_wine.sh) reaches it.
+std::string at_windows_path(std::string text, const fs::path& dir) {
+    std::string path = dir.string();
+    std::replace(path.begin(), path.end(), '/', '\\');
+    for (const std::string drive : {"Z", "a"}) {
+        const std::string token = drive == "Z" ? "<work>" : "<a:work>";
+        const std::size_t at = text.find(token);
+        if (at != std::string::npos) text.replace(at, token.size(), drive + ":" + path);
+    }
+    return text;
+}
+
 struct EarlyEnd {
     const char* name;
     Lines args;
@@ -163,6 +176,7 @@ struct EarlyEnd {
     std::string fault = "";     // an strace fault injected into the run
     bool also_new_output = false;  // run again with an output not there yet: none is made
     std::string held = "";  // "MODE PATH": Windows' file_holder holds PATH so for the run
+    bool windows_only = false;  // a spelling of Windows' own; "<work>" is the run's directory
 };
 void PrintTo(const EarlyEnd& c, std::ostream* out) { *out << c.name; }
 
@@ -170,6 +184,12 @@ void PrintTo(const EarlyEnd& c, std::ostream* out) { *out << c.name; }
 // and a new one is not made.
 EarlyEnd either_output(EarlyEnd row) {
     row.also_new_output = true;
+    return row;
+}
+
+// A row in a spelling of Windows' own.
+EarlyEnd on_windows(EarlyEnd row) {
+    row.windows_only = true;
     return row;
 }
 
@@ -212,6 +232,7 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
         GTEST_SKIP() << why_no_fault_injection();
     }
     if (!c.held.empty() && !testing_windows_build()) GTEST_SKIP() << "a Windows holder";
+    if (c.windows_only && !testing_windows_build()) GTEST_SKIP() << "a spelling of Windows' own";
     ScratchDir dir;
     with_inputs(dir);
     write_sparse(dir, "big.dat", 600 << 20);
@@ -227,9 +248,13 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
     setup.unprivileged = c.unprivileged;
     if (!c.fault.empty()) setup.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "inject=" + c.fault};
     if (!c.held.empty()) setup.launcher = file_holder(c.held);
-    const ToolResult result = run_tool(dir, c.args, setup);
+    Lines args = c.args;
+    Lines lines = c.lines;
+    for (std::string& text : args) text = at_windows_path(text, dir.path);
+    for (std::string& text : lines) text = at_windows_path(text, dir.path);
+    const ToolResult result = run_tool(dir, args, setup);
     if (c.unprivileged) fs::permissions(dir.path / "locked", fs::perms::owner_all);
-    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(result.lines, lines);
     EXPECT_EQ(result.errors, Lines{});  // a failure that standard output took is said once
     EXPECT_EQ(result.status, c.status);
     if (c.left) {
@@ -239,10 +264,9 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
         EXPECT_EQ(listing(dir.path), before);
     }
     if (c.also_new_output) {
-        Lines args = c.args;
         args[0] = "new.bin";
         const ToolResult again = run_tool(dir, args, setup);
-        EXPECT_EQ(again.lines, c.lines);
+        EXPECT_EQ(again.lines, lines);
         EXPECT_EQ(again.status, c.status);
         EXPECT_EQ(listing(dir.path), before);
     }
@@ -315,6 +339,12 @@ const EarlyEnd kEarlyEnds[] = {
     // refused as it is cut, and kept whole.
     held_by("map old.bin", {"OutputThatAnotherProgramMaps", {"old.bin", "prog.bin", "d.dat"},
                             {"Failed to open outfile, code " + code(EINVAL)}, 1, kOld}),
+    // A name through the object namespace is a file to look up: Wine finds
+    // none there (real Windows finds old.bin), and old.bin stays whole.
+    on_windows({"ThroughTheObjectNamespaceOntoADrive",
+                {"old.bin", "prog.bin", "d.dat", "\\\\?\\GLOBALROOT\\??\\<work>\\old.bin"},
+                {"Failed to open data file \\\\?\\GLOBALROOT\\??\\<work>\\old.bin, code " + code(ENOENT)},
+                3, kOld}),
     {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
      {"Failed to open outfile, code " + code(EAGAIN, EACCES)}, 1, kOld, true},
 };
@@ -327,18 +357,6 @@ struct SameFileCase {
     bool windows_only = false;  // a spelling of Windows' own
 };
 
-// `text` with "<work>" (or "<a:work>") replaced by the Windows path of
-// `dir`, as Wine's drive Z: (or a:, see start_wine.sh) reaches it.
-std::string at_windows_path(std::string text, const fs::path& dir) {
-    std::string path = dir.string();
-    std::replace(path.begin(), path.end(), '/', '\\');
-    for (const std::string drive : {"Z", "a"}) {
-        const std::string token = drive == "Z" ? "<work>" : "<a:work>";
-        const std::size_t at = text.find(token);
-        if (at != std::string::npos) text.replace(at, token.size(), drive + ":" + path);
-    }
-    return text;
-}
 void PrintTo(const SameFileCase& c, std::ostream* out) { *out << c.name; }
 
 class OutputThatIsAlsoAnInput : public ::testing::TestWithParam<SameFileCase> {};
