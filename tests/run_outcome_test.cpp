@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include "image_model.h"
 #include "tool_harness.h"
@@ -154,10 +155,10 @@ INSTANTIATE_TEST_SUITE_P(RunOutcome, Usage, ::testing::ValuesIn(kUsageCases), ro
 std::string at_windows_path(std::string text, const fs::path& dir) {
     std::string path = dir.string();
     std::replace(path.begin(), path.end(), '/', '\\');
-    for (const std::string drive : {"Z", "a"}) {
-        const std::string token = drive == "Z" ? "<work>" : "<a:work>";
+    for (const auto& [token, drive] : {std::pair<std::string, std::string>{"<work>", "Z:"},
+                                       {"<a:work>", "a:"}}) {
         const std::size_t at = text.find(token);
-        if (at != std::string::npos) text.replace(at, token.size(), drive + ":" + path);
+        if (at != std::string::npos) text.replace(at, token.size(), drive + path);
     }
     return text;
 }
