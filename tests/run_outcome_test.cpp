@@ -582,6 +582,8 @@ struct DriveLetters {
     fs::path devices = fs::path(setting("WINEPREFIX", (setting("HOME", "") + "/.wine").c_str())) /
                        "dosdevices";
     DriveLetters(const fs::path& x, const fs::path& y) {
+        fs::remove(devices / "x:");  // left by a run that ended before its destructor
+        fs::remove(devices / "y:");
         fs::create_directory_symlink(x, devices / "x:");
         fs::create_directory_symlink(y, devices / "y:");
         const std::string restart =

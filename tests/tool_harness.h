@@ -1,6 +1,6 @@
 // Runs the real bankstitcher binary in a scratch directory and captures what
 // it prints and its exit status. The environment says which binary:
-// BANKSTITCHER_WINDOWS=1 for the Windows .exe under Wine (CR LF, the Windows
+// BANKSTITCHER_WINDOWS=PATH for the Windows .exe under Wine (CR LF, the Windows
 // C runtime's error numbers), or BANKSTITCHER_EXE with BANKSTITCHER_EMULATOR,
 // a command that runs it (qemu-user for another processor); by default,
 // this build's own.
@@ -38,10 +38,10 @@ inline std::string setting(const char* name, const char* built_in) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : built_in;
 }
-inline bool testing_windows_build() { return setting("BANKSTITCHER_WINDOWS", "") == "1"; }
+inline bool testing_windows_build() { return !setting("BANKSTITCHER_WINDOWS", "").empty(); }
 inline std::string tool_exe() {
-    return setting("BANKSTITCHER_EXE",
-                   testing_windows_build() ? BANKSTITCHER_WINDOWS_EXE : BANKSTITCHER_EXE);
+    return testing_windows_build() ? setting("BANKSTITCHER_WINDOWS", "")
+                                   : setting("BANKSTITCHER_EXE", BANKSTITCHER_EXE);
 }
 inline std::string tool_emulator() {
     return setting("BANKSTITCHER_EMULATOR", testing_windows_build() ? BANKSTITCHER_WINE : "");
