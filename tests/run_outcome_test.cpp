@@ -901,8 +901,10 @@ struct LargeCase {
     int status;
     // Where the run stands still while `change` (a shell command) changes
     // its inputs: "gate", a FIFO named before big.dat, which the run opens
-    // once the checks are past; or "FILE CALL:when=N", as it enters that
-    // system call on FILE (stopped by strace as it returns). Nothing, by default.
+    // once the checks are past; "FILE CALL:when=N", as it enters that
+    // system call on FILE (stopped by strace as it returns); or, for the
+    // Windows build, "retime FILE": held by file_holder's pipe as its
+    // output, while FILE gets another time. Nothing, by default.
     std::string stop = "";
     std::string change = "";
 };
@@ -932,11 +934,14 @@ class LargeDataFile : public ::testing::TestWithParam<LargeCase> {};
 TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
     const LargeCase& c = GetParam();
     const bool gate = c.stop == "gate";
-    if (!c.stop.empty() && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
-    if (!c.stop.empty() && !gate && !why_no_fault_injection().empty()) {
+    const bool retime = c.stop.rfind("retime ", 0) == 0;
+    if (retime != testing_windows_build() && !c.stop.empty()) {
+        GTEST_SKIP() << (retime ? "a Windows case" : "a POSIX case");
+    }
+    if (!c.stop.empty() && !gate && !retime && !why_no_fault_injection().empty()) {
         GTEST_SKIP() << why_no_fault_injection();
     }
-    if (!c.stop.empty() && !gate && !fs::exists("/proc/self/task")) {
+    if (!c.stop.empty() && !gate && !retime && !fs::exists("/proc/self/task")) {
         GTEST_SKIP() << "tells a stopped run from Linux's /proc";
     }
     rlimit limit{};
@@ -953,6 +958,9 @@ TEST_P(LargeDataFile, FillsTheImageUpToOneGibibyteAndNoFurther) {
         ASSERT_EQ(mkfifo((dir.path / "gate").c_str(), 0600), 0);
         args.insert(args.begin() + 2, "gate");
         setup.wrapper = {"sh", "-c", "(exec 3>gate; " + c.change + ") & exec \"$@\"", "sh"};
+    } else if (retime) {
+        args[0] = "\\\\.\\pipe\\retime";
+        setup.launcher = file_holder(c.stop);
     } else if (!c.stop.empty()) {
         const std::size_t blank = c.stop.find(' ');
         setup = changed_at(c.stop.substr(0, blank), c.stop.substr(blank + 1), c.change);
@@ -985,6 +993,7 @@ const LargeCase kLargeCases[] = {
     {"RewrittenWhileReadToTheSameSize", 1 << 20, then(kBigOpened, {kBigChanged}), 4,
      "big.dat read:when=2",
      "truncate -s 0 big.dat; truncate -s 1M big.dat; touch -m -d @1000000001 big.dat"},
+    {"RewrittenWhileReadOnWindows", 4 << 20, then(kBigOpened, {kBigChanged}), 4, "retime big.dat"},
     {"GrownAtItsEndWithItsTimeKept", 1 << 20, then(kBigOpened, {kBigChanged}), 4,
      "big.dat read:when=9", "truncate -s +1 big.dat; touch -m -d @1000000000 big.dat"},
     {"ProgramRewrittenWhileRead", 1 << 20,
