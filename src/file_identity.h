@@ -1,5 +1,6 @@
 // Which real file a path or an open stream is: device and inode on POSIX,
-// volume and file id on Windows, the device number for a block device.
+// volume and file id on Windows, the device number for a block device (the
+// platform's own file_id.h says how).
 // Spellings, links and path lengths do not matter; only the file they reach
 // does.
 #pragma once
@@ -7,26 +8,24 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_id.h"  // the platform's FileId and same_id
+
 namespace bankstitcher {
 
 enum class FileKind {
-    unknown,  // no file could be examined: none is there, or it cannot be looked up
+    unknown,           // no file could be examined: none is there, or it cannot be looked up
     regular,
-    disk,     // a block device: one file, known by its device number
-    device,   // a character device (or a Windows pipe): never taken for another file
+    block_device,      // a disk: one file, known by its device number
+    character_device,  // (or a Windows pipe or device): many may use it at once, so it is
+                       // never taken for another file
     directory,
-    socket,   // a named socket: it exists, but opening it fails
-    other,    // a FIFO, or another file read as a stream
+    socket,            // a named socket: it exists, but opening it fails
+    fifo,              // a FIFO, or another file read as a stream
 };
 
 struct FileIdentity {
     FileKind kind;
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;       // the inode, the device number of a disk, or the low half of a Windows file id
-    std::uint64_t index_high = 0;  // the high half of a 128-bit Windows file id
-    // Windows names no volume (0) for a handle inherited from a POSIX shell
-    // under Wine; such a file is compared by its id alone.
-    bool volume_known = true;
+    FileId id{};                 // which file it is, where the kind has one
     std::uint64_t size = 0;      // in bytes; counted for regular files only
     std::uint64_t modified = 0;  // when its contents last changed, in the system's own units
 };

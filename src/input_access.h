@@ -6,13 +6,13 @@
 
 namespace bankstitcher {
 
-// 0 when the input at `path`, which is `file`, can be opened and read as a
-// stream; else the error number that opening or reading it gives: a
+// The error number that opening or reading the input at `path`, which is
+// `file`, as a stream gives, or 0 when it can be read: a
 // directory, a socket, or a file the user may not read. A regular file is
 // opened and closed again; a FIFO or a device is never opened here, since
 // that could take what its writer sends, and is asked of the system's
 // access check instead (on Windows, a pipe or device is checked as it is
 // opened).
-int why_unreadable(const char* path, const FileIdentity& file);
+int read_error(const char* path, const FileIdentity& file);
 
 }  // namespace bankstitcher

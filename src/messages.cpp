@@ -77,9 +77,9 @@ void report_padding(std::int32_t padded_size) {
     say("Padding to %dk\n", static_cast<int>(padded_size / 1024));
 }
 
-void report_board_too_small() { say("* Warning - 2MB is max cartridge board so far.\n"); }
+void report_past_board_size() { say("* Warning - 2MB is max cartridge board so far.\n"); }
 
-void report_bank_switch_too_small() {
+void report_past_bank_switch_size() {
     say("* Warning - 32MB is max posible with current bank switch.\n");
 }
 

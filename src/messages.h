@@ -30,8 +30,8 @@ Status report_data_read_failed(const char* path, int code);
 Status report_data_changed(const char* path);
 Status report_image_too_large(const char* path);
 void report_padding(std::int32_t padded_size);
-void report_board_too_small();
-void report_bank_switch_too_small();
+void report_past_board_size();        // the image is past 2 MiB, the largest board
+void report_past_bank_switch_size();  // past 32 MiB, all the bank switch reaches
 Status report_write_failed(int code);
 Status report_output_removed();
 void report_finished(const char* path);

@@ -20,7 +20,7 @@ namespace bankstitcher {
 namespace {
 
 // Stream buffers many banks long turn a system call per bank into one per
-// few dozen banks, on the way in and on the way out. They are static: on the
+// 16 banks, on the way in and on the way out. They are static: on the
 // failure paths the output is flushed at process exit, after run() returns.
 constexpr std::size_t kStreamBufferSize = 128 * 1024;  // 16 banks
 char output_buffer[kStreamBufferSize];
@@ -32,22 +32,61 @@ void use_buffer(std::FILE* stream, char* buffer) {
     std::setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
 }
 
-// One input as the command line names it: the program file or a data file.
-struct Input {
-    const char* path;
-    bool is_program;
+// What the run does with one kind of input, the program file or a data
+// file: its lines, how many banks it fills, and how it is written.
+struct InputKind {
+    Status (*open_failed)(const char* path, int code);
+    Status (*read_failed)(const char* path, int code);
+    Status (*changed)(const char* path);
+    std::uint64_t (*banks)(std::uint64_t size);
+    // The bytes the run takes from a regular file of `size` bytes.
+    std::uint64_t (*bytes_taken)(std::uint64_t size);
+    // Writes its banks, with their lines; `consumed` counts the bytes taken.
+    Status (*write)(Image& image, std::FILE* stream, const char* path, std::uint64_t& consumed);
 };
 
-Input input_at(char** argv, int position) { return {argv[position], position == 2}; }
+// Bank 0: the first 8192 bytes of the program, and one byte more to tell
+// that there was more.
+const InputKind kProgramFile = {
+    [](const char*, int code) { return report_program_open_failed(code); },
+    [](const char*, int code) { return report_program_read_failed(code); },
+    [](const char*) { return report_program_changed(); },
+    [](std::uint64_t) -> std::uint64_t { return 1; },
+    [](std::uint64_t size) -> std::uint64_t { return size > kBankSize ? kBankSize + 1 : size; },
+    [](Image& image, std::FILE* stream, const char*, std::uint64_t& consumed) {
+        return write_program_bank(image, stream, consumed);
+    },
+};
 
-Status report_open_failed(const Input& input, int code) {
-    return input.is_program ? report_program_open_failed(code)
-                            : report_data_open_failed(input.path, code);
-}
+// Data banks, for the whole of the file.
+const InputKind kDataFile = {
+    report_data_open_failed,
+    report_data_read_failed,
+    report_data_changed,
+    data_banks,
+    [](std::uint64_t size) { return size; },
+    [](Image& image, std::FILE* stream, const char* path, std::uint64_t& consumed) {
+        report_data_opened(path);
+        return write_data_file(image, stream, path, consumed);
+    },
+};
 
-Status report_read_failed(const Input& input, int code) {
-    return input.is_program ? report_program_read_failed(code)
-                            : report_data_read_failed(input.path, code);
+// Checks one input (see check_inputs), adding its banks to `banks`.
+Status check_input(const char* path, const InputKind& kind, const FileIdentity& output_file,
+                   std::uint64_t& banks) {
+    const FileIdentity found = identify_path(path);
+    if (found.kind == FileKind::unknown) {
+        return kind.open_failed(path, errno);
+    }
+    if (same_file(found, output_file)) {
+        return report_output_is_input(path);
+    }
+    const int error = read_error(path, found);
+    if (error != 0) {
+        return kind.open_failed(path, error);
+    }
+    banks += kind.banks(found.size);
+    return banks > kMaxBanks ? report_image_too_large(path) : kStatusOk;
 }
 
 // Checks every input, in command-line order, before the output loses a
@@ -59,25 +98,11 @@ Status report_read_failed(const Input& input, int code) {
 // count no banks here: the run bounds them as it reads them.
 Status check_inputs(int argc, char** argv, const FileIdentity& output_file) {
     std::uint64_t banks = 0;
-    for (int i = 2; i < argc; ++i) {
-        const Input input = input_at(argv, i);
-        const FileIdentity found = identify_path(input.path);
-        if (found.kind == FileKind::unknown) {
-            return report_open_failed(input, errno);
-        }
-        if (same_file(found, output_file)) {
-            return report_output_is_input(input.path);
-        }
-        const int unreadable = why_unreadable(input.path, found);
-        if (unreadable != 0) {
-            return report_open_failed(input, unreadable);
-        }
-        banks += input.is_program ? 1 : data_banks(found.size);
-        if (banks > kMaxBanks) {
-            return report_image_too_large(input.path);
-        }
+    Status status = check_input(argv[2], kProgramFile, output_file, banks);
+    for (int i = 3; i < argc && status == kStatusOk; ++i) {
+        status = check_input(argv[i], kDataFile, output_file, banks);
     }
-    return kStatusOk;
+    return status;
 }
 
 // Closes a refused output, removing it if this run created it, and returns
@@ -119,17 +144,17 @@ Status open_checked_output(int argc, char** argv, OutputFile& output) {
 // Opens an input with the shared input buffer, and checks it once more as
 // the file that is open: one that has become the output since the check, or
 // that cannot be examined, is not read. nullptr when it is not to be read.
-std::FILE* open_input(const Input& input, const FileIdentity& output_file, FileIdentity& identity,
-                      Status& status) {
-    std::FILE* stream = std::fopen(input.path, "rb");
+std::FILE* open_input(const char* path, const InputKind& kind, const FileIdentity& output_file,
+                      FileIdentity& identity, Status& status) {
+    std::FILE* stream = std::fopen(path, "rb");
     if (stream == nullptr) {
-        status = report_open_failed(input, errno);
+        status = kind.open_failed(path, errno);
         return nullptr;
     }
     use_buffer(stream, input_buffer);
     identity = identify_stream(stream);
     if (identity.kind == FileKind::unknown) {
-        status = report_read_failed(input, errno);
+        status = kind.read_failed(path, errno);
         std::fclose(stream);
         return nullptr;
     }
@@ -137,43 +162,49 @@ std::FILE* open_input(const Input& input, const FileIdentity& output_file, FileI
         // Left open until the process ends: closing any descriptor of the
         // output would drop the run's lock on it before its last bytes are
         // flushed at exit.
-        status = report_output_is_input(input.path);
+        status = report_output_is_input(path);
         return nullptr;
     }
     keep_messages_out_of(identity);
     return stream;
 }
 
-// Writes the banks of one input: bank 0 for the program, data banks with
-// their lines for a data file; `consumed` counts the bytes taken from it.
-Status write_input(ImageWriter& image, const Input& input, std::FILE* stream,
-                   std::uint64_t& consumed) {
-    if (input.is_program) {
-        return write_program_bank(image, stream, consumed);
-    }
-    report_data_opened(input.path);
-    return write_data_file(image, stream, input.path, consumed);
-}
-
 // Fails a regular input that was written while the run read it, so that no
 // image mixes two versions of a file: its size or modification time is not
-// what it was when it was opened, or the run took other than its size from
-// it (of the program, as much as the run reads). Streams have no size.
-Status check_unchanged(const Input& input, std::FILE* stream, const FileIdentity& opened,
-                       std::uint64_t consumed) {
+// what it was when it was opened, or the run took other than it should
+// from it. Streams have no size.
+Status check_unchanged(const char* path, const InputKind& kind, std::FILE* stream,
+                       const FileIdentity& opened, std::uint64_t consumed) {
     if (opened.kind != FileKind::regular) {
         return kStatusOk;
     }
     const FileIdentity now = identify_stream(stream);
     if (now.kind == FileKind::unknown) {
-        return report_read_failed(input, errno);
+        return kind.read_failed(path, errno);
     }
-    const std::uint64_t expected =
-        input.is_program && opened.size > kBankSize ? kBankSize + 1 : opened.size;
-    if (!contents_changed(opened, now) && consumed == expected) {
+    if (!contents_changed(opened, now) && consumed == kind.bytes_taken(opened.size)) {
         return kStatusOk;
     }
-    return input.is_program ? report_program_changed() : report_data_changed(input.path);
+    return kind.changed(path);
+}
+
+// Opens one input, writes its banks into the image, checks that it did not
+// change meanwhile, and closes it.
+Status write_input(Image& image, const char* path, const InputKind& kind,
+                   const FileIdentity& output_file) {
+    FileIdentity opened{FileKind::unknown};
+    Status status = kStatusOk;
+    std::FILE* stream = open_input(path, kind, output_file, opened, status);
+    if (stream == nullptr) {
+        return status;
+    }
+    std::uint64_t consumed;  // set by the bank writer
+    status = kind.write(image, stream, path, consumed);
+    if (status == kStatusOk) {
+        status = check_unchanged(path, kind, stream, opened, consumed);
+    }
+    std::fclose(stream);
+    return status;
 }
 
 // Closes the finished output. A failed final flush or sync is a failed
@@ -220,7 +251,7 @@ int run(int argc, char** argv) {
         keep_messages_out_of(identify_path(argv[i]));
     }
 
-    static ImageWriter image;  // large; it lives for the whole run, like the streams
+    static Image image;  // large; it lives for the whole run, like the streams
     OutputFile output;
     Status status = open_checked_output(argc, argv, output);
     if (status != kStatusOk) {
@@ -229,28 +260,17 @@ int run(int argc, char** argv) {
     image.output = output.stream;
     use_buffer(output.stream, output_buffer);
 
-    for (int i = 2; i < argc; ++i) {
-        const Input input = input_at(argv, i);
-        FileIdentity opened{FileKind::unknown};
-        std::FILE* stream = open_input(input, output.identity, opened, status);
-        if (stream == nullptr) {
-            return status;
-        }
-        std::uint64_t consumed;  // set by the bank writer
-        status = write_input(image, input, stream, consumed);
+    // Bank 0 from the program, then the data files in order, then the padding.
+    status = write_input(image, argv[2], kProgramFile, output.identity);
+    for (int i = 3; i < argc && status == kStatusOk; ++i) {
+        status = write_input(image, argv[i], kDataFile, output.identity);
         if (status == kStatusOk) {
-            status = check_unchanged(input, stream, opened, consumed);
-        }
-        std::fclose(stream);
-        if (status != kStatusOk) {
-            return status;
-        }
-        if (!input.is_program) {
             report_data_end(image.address, image.page);
         }
     }
-
-    status = pad_image(image);
+    if (status == kStatusOk) {
+        status = pad_image(image);
+    }
     if (status == kStatusOk) {
         status = close_output(output);
     }

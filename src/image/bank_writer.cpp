@@ -10,14 +10,14 @@
 
 namespace bankstitcher {
 
-Status write_bank(ImageWriter& image) {
+Status write_bank(Image& image) {
     if (std::fwrite(image.bank, 1, kBankSize, image.output) != kBankSize) {
         return report_write_failed(errno);
     }
     return kStatusOk;
 }
 
-Status write_program_bank(ImageWriter& image, std::FILE* program, std::uint64_t& consumed) {
+Status write_program_bank(Image& image, std::FILE* program, std::uint64_t& consumed) {
     const std::size_t got = std::fread(image.bank, 1, kBankSize, program);
     std::memset(image.bank + got, 0, kBankSize - got);  // a short program is zero-filled
     // One byte more tells a file of exactly one bank from a longer one.
@@ -37,7 +37,7 @@ Status write_program_bank(ImageWriter& image, std::FILE* program, std::uint64_t&
     return status;
 }
 
-Status write_data_file(ImageWriter& image, std::FILE* data, const char* path,
+Status write_data_file(Image& image, std::FILE* data, const char* path,
                        std::uint64_t& consumed) {
     report_data_start(image.address, image.page);
     consumed = 0;

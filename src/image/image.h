@@ -1,5 +1,5 @@
-// The cartridge image: bank sizes and the image writer record that the bank
-// writer and the padder share.
+// The cartridge image: bank sizes, and the record of the image being
+// written, which the bank writer and the padder share.
 #pragma once
 
 #include <cstddef>
@@ -25,8 +25,9 @@ constexpr std::uint64_t data_banks(std::uint64_t bytes) {
     return (bytes + kDataAreaSize - 1) / kDataAreaSize;
 }
 
-// Everything one run writes the image with; it lives for the whole run.
-struct ImageWriter {
+// The image being written: where it goes, the bank being built, and where
+// the next data bank starts. It lives for the whole run.
+struct Image {
     std::FILE* output;
     unsigned char bank[kBankSize];       // the bank being built
     unsigned char header[kHeaderSize];   // bytes 0..127 of bank 0

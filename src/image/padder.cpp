@@ -29,7 +29,7 @@ std::int32_t padded_size(std::int32_t address) {
 
 }  // namespace
 
-Status pad_image(ImageWriter& image) {
+Status pad_image(Image& image) {
     const std::int32_t size = padded_size(image.address);
     const bool padding = size != image.address;
     if (padding) {
@@ -37,10 +37,10 @@ Status pad_image(ImageWriter& image) {
     }
     // The warnings are about the image's size, whether or not it was padded.
     if (size > kBoardLimit) {
-        report_board_too_small();
+        report_past_board_size();
     }
     if (size > kBankSwitchLimit) {
-        report_bank_switch_too_small();
+        report_past_bank_switch_size();
     }
     if (!padding) {
         return kStatusOk;

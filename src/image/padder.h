@@ -9,6 +9,6 @@ namespace bankstitcher {
 // Appends padding banks up to the next power-of-two image size, with the
 // padding line, and warns when the image is larger than a board or the bank
 // switch can hold; leaves address and page.
-Status pad_image(ImageWriter& image);
+Status pad_image(Image& image);
 
 }  // namespace bankstitcher

@@ -1,12 +1,6 @@
-// Windows only: paths as the wide strings the file calls take, the file an
-// open handle is, and the C runtime's error numbers for Windows error codes.
+// Paths as the wide strings the Windows file calls take, and the C
+// runtime's error numbers for Windows error codes.
 #pragma once
-
-#ifdef _WIN32
-
-#include <windows.h>
-
-#include "file_identity.h"
 
 namespace bankstitcher {
 
@@ -22,12 +16,7 @@ const wchar_t* wide_path(const char* path);
 // share or on a volume, is a file to look up.
 bool names_pipe_or_device(const char* path);
 
-// The file an open handle reads or writes; errno tells why when unknown.
-FileIdentity identify_handle(HANDLE file);
-
 // The C runtime's errno for a Windows error code.
 int errno_for(unsigned long windows_error);
 
 }  // namespace bankstitcher
-
-#endif

@@ -1,6 +1,8 @@
+// Windows path names: their conversion, and whether one names a pipe or a
+// device; and the C runtime's error numbers.
 #include "windows_file.h"
 
-#ifdef _WIN32
+#include <windows.h>
 
 #include <cerrno>
 #include <cwchar>
@@ -96,5 +98,3 @@ int errno_for(unsigned long windows_error) {
 }
 
 }  // namespace bankstitcher
-
-#endif
