@@ -13,16 +13,22 @@ namespace {
 
 constexpr std::size_t kChunk = 8064;
 
+// How a row's run differs from one that writes a new output from its inputs.
+enum class Twist {
+    none,
+    over_longer_image,  // the output already holds a longer file
+    // Large: zeros from sparse files into the null device, and only the
+    // lines compared, which are all that such a size changes.
+    lines_only,
+    through_dangling_link,  // the output is a link to a file not there yet
+};
+
 struct LayoutCase {
     const char* name;
     std::size_t program_size;
     std::vector<std::pair<std::string, std::size_t>> data;  // path, size
     const char* out_path = "out.bin";
-    bool over_longer_image = false;  // the output already holds a longer file
-    // Large: zeros from sparse files into the null device, and only the
-    // lines compared, which are all that such a size changes.
-    bool lines_only = false;
-    bool through_dangling_link = false;  // the output is a link to a file not there yet
+    Twist twist = Twist::none;
     const char* held = "";  // "MODE PATH": Windows' file_holder holds PATH so for the run
 };
 
@@ -41,16 +47,17 @@ const LayoutCase kLayoutCases[] = {
     {"SixteenDataBanks", 200, {{"a.dat", 16 * kChunk}}},
     {"PaddedToExactly2MiBDoesNotWarn", 200, {{"a.dat", 200 * kChunk}}},
     {"PaddedPast2MiBWarnsOnce", 200, {{"a.dat", 256 * kChunk}}},
-    {"PaddedToExactly32MiBWarnsOnlyFor2MiB", 200, {{"a.dat", 2048 * kChunk}}, "", false, true},
-    {"PaddedPast32MiBWarnsTwice", 200, {{"a.dat", 4096 * kChunk}}, "", false, true},
+    {"PaddedToExactly32MiBWarnsOnlyFor2MiB", 200, {{"a.dat", 2048 * kChunk}}, "", Twist::lines_only},
+    {"PaddedPast32MiBWarnsTwice", 200, {{"a.dat", 4096 * kChunk}}, "", Twist::lines_only},
     {"PowerOfTwoPast2MiBWarnsWithoutPadding", 200, {{"a.dat", 511 * kChunk}}},
     {"PathsWithPercentSignsPrintAsPassed", 30, {{"100%d%s.dat", 50}}, "out%s%n.bin"},
     {"AddressesWithHexLettersPrintInUpperCase", 100, {{"a.dat", 4 * kChunk}, {"b.dat", 10}}},
-    {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", true},
-    {"CreatesTheFileADanglingLinkNames", 100, {{"a.dat", 10}}, "sub/out.bin", false, false, true},
+    {"OverwritesALongerExistingImage", 100, {{"a.dat", 10}}, "out.bin", Twist::over_longer_image},
+    {"CreatesTheFileADanglingLinkNames", 100, {{"a.dat", 10}}, "sub/out.bin",
+     Twist::through_dangling_link},
     // An input another program reads, letting others only read it, is read.
-    {"InputThatAnotherProgramReadsSharingReadAlone", 100, {{"a.dat", 10}}, "out.bin", false, false,
-     false, "read a.dat"},
+    {"InputThatAnotherProgramReadsSharingReadAlone", 100, {{"a.dat", 10}}, "out.bin", Twist::none,
+     "read a.dat"},
     {"NamesInAnyScriptAreUsedAsTyped", 30,
      {{"\u0100data.bin", 50}, {"\u65e5\u672c\U0001F600.dat", 60}, {"..\uff0fx.dat", 70}},
      "\u0100out.bin"},
@@ -60,7 +67,9 @@ class ImageLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(ImageLayout, MatchesTheModel) {
     const LayoutCase& c = GetParam();
-    if (c.through_dangling_link && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    const bool lines_only = c.twist == Twist::lines_only;
+    const bool through_link = c.twist == Twist::through_dangling_link;
+    if (through_link && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
     const std::string held = c.held;
     if (!held.empty() && !testing_windows_build()) GTEST_SKIP() << "a Windows holder";
     ScratchDir dir;
@@ -68,20 +77,20 @@ TEST_P(ImageLayout, MatchesTheModel) {
     dir.write("prog.bin", program);
     std::map<std::string, std::string> files;
     std::vector<DataFile> data;
-    const std::string out_path = c.lines_only ? null_device() : c.out_path;
+    const std::string out_path = lines_only ? null_device() : c.out_path;
     std::vector<std::string> args = {out_path, "prog.bin"};
     for (const auto& [path, size] : c.data) {
         if (files.count(path) == 0) {
-            files[path] = c.lines_only ? std::string(size, '\0')
+            files[path] = lines_only ? std::string(size, '\0')
                                        : pattern_bytes(size, static_cast<unsigned>(files.size() + 2));
-            dir.write(path, c.lines_only ? "" : files[path]);
+            dir.write(path, lines_only ? "" : files[path]);
             fs::resize_file(dir.path / path, size);
         }
         data.push_back({path, files[path]});
         args.push_back(path);
     }
-    if (c.over_longer_image) dir.write(c.out_path, std::string(1 << 20, 'x'));
-    if (c.through_dangling_link) {  // relative to the link's own directory
+    if (c.twist == Twist::over_longer_image) dir.write(c.out_path, std::string(1 << 20, 'x'));
+    if (through_link) {  // relative to the link's own directory
         fs::create_directories((dir.path / c.out_path).parent_path());
         fs::create_symlink("made.bin", dir.path / c.out_path);
     }
@@ -91,9 +100,10 @@ TEST_P(ImageLayout, MatchesTheModel) {
     const ToolResult result = run_tool(dir, args, setup);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, expected.lines);
-    if (c.lines_only) return;
+    if (lines_only) return;
     EXPECT_EQ(first_difference(dir.read(c.out_path), expected.image), "");
-    if (!testing_windows_build() && !c.over_longer_image) {  // a new image: rw for all, less the umask
+    // A new image: read and write for all, less the umask.
+    if (!testing_windows_build() && c.twist != Twist::over_longer_image) {
         const mode_t mask = umask(0);
         umask(mask);
         EXPECT_EQ(fs::status(dir.path / c.out_path).permissions(), fs::perms(0666 & ~mask));

@@ -15,7 +15,6 @@ struct DataFile {
 
 struct ModelRun {
     std::string image;               // the whole image, padded
-    std::string unpadded;            // the image before padding
     std::vector<std::string> lines;  // everything a successful run prints
 };
 
@@ -43,7 +42,6 @@ inline ModelRun model_run(const std::string& out_path, const std::string& progra
         }
         run.lines.push_back("- ending " + position(image.size()));
     }
-    run.unpadded = image;
 
     std::size_t padded = 8192;
     while (padded < image.size()) padded *= 2;

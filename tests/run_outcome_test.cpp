@@ -65,15 +65,39 @@ const std::string kProgram = pattern_bytes(300, 1);
 const std::string kData = pattern_bytes(8065, 2);  // two banks
 const std::string kOld = "an old image";
 
-ScratchDir& with_inputs(ScratchDir& dir) {
+// A file of `size` zeros that takes no disk space.
+void write_sparse(const ScratchDir& dir, const std::string& name, std::uint64_t size) {
+    dir.write(name, "");
+    fs::resize_file(dir.path / name, size);
+}
+
+// Makes the program, a data file and an old image in `dir`, and those of
+// the tables' other files that a word of `args` names.
+ScratchDir& with_inputs(ScratchDir& dir, const Lines& args = {}) {
     dir.write("prog.bin", kProgram);
     dir.write("d.dat", kData);
     dir.write("old.bin", kOld);
-    fs::create_directory(dir.path / "sub");
-    fs::create_symlink("loop.bin", dir.path / "loop.bin");
-    fs::create_symlink("made.bin", dir.path / "dangling.bin");
-    dir.write("noread.bin", kProgram);
-    fs::permissions(dir.path / "noread.bin", fs::perms::none);
+    const auto named = [&args](const char* name) {
+        return std::any_of(args.begin(), args.end(), [name](const std::string& arg) {
+            return arg.find(name) != std::string::npos;
+        });
+    };
+    if (named("sub")) fs::create_directory(dir.path / "sub");
+    if (named("loop.bin")) fs::create_symlink("loop.bin", dir.path / "loop.bin");
+    if (named("dangling.bin")) fs::create_symlink("made.bin", dir.path / "dangling.bin");
+    if (named("noread.bin")) {
+        dir.write("noread.bin", kProgram);
+        fs::permissions(dir.path / "noread.bin", fs::perms::none);
+    }
+    if (named("big.dat")) write_sparse(dir, "big.dat", 600 << 20);
+    if (named("locked/")) {
+        fs::create_directory(dir.path / "locked");
+        dir.write("locked/x.dat", kData);
+    }
+    if (named("noread.fifo") && mkfifo((dir.path / "noread.fifo").c_str(), 0) != 0) {
+        throw std::runtime_error("no FIFO");
+    }
+    if (!named("sock")) return dir;
     // A named socket: a file that exists but opens as no stream.
     sockaddr_un socket_name{};
     socket_name.sun_family = AF_UNIX;
@@ -84,14 +108,7 @@ ScratchDir& with_inputs(ScratchDir& dir) {
         throw std::runtime_error("no socket");
     }
     close(sock);
-    if (mkfifo((dir.path / "noread.fifo").c_str(), 0) != 0) throw std::runtime_error("no FIFO");
     return dir;
-}
-
-// A file of `size` zeros that takes no disk space.
-void write_sparse(const ScratchDir& dir, const std::string& name, std::uint64_t size) {
-    dir.write(name, "");
-    fs::resize_file(dir.path / name, size);
 }
 
 // Every file and directory below `root`, to tell that a run created nothing.
@@ -103,10 +120,12 @@ std::set<std::string> listing(const fs::path& root) {
     return names;
 }
 
-// A path to `name` in the current directory, spelled over 260 characters long.
-std::string long_spelling(const std::string& name) {
+// A path to `name` in the current directory, spelled `hops` directories
+// ("./") long: 140 are past Windows' old 260 characters, 2100 past Linux's
+// PATH_MAX.
+std::string spelled_long(const std::string& name, int hops) {
     std::string path;
-    for (int i = 0; i < 140; ++i) path += testing_windows_build() ? ".\\" : "./";
+    for (int i = 0; i < hops; ++i) path += testing_windows_build() ? ".\\" : "./";
     return path + name;
 }
 
@@ -120,8 +139,9 @@ struct UsageCase {
     const char* name;
     Lines args;
     int status;
-    bool version = false;  // the version line, not the usage text
+    bool version = false;  // kVersionLine: the version line, not the usage text
 };
+constexpr bool kVersionLine = true;
 void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.name; }
 
 class Usage : public ::testing::TestWithParam<UsageCase> {};
@@ -144,7 +164,7 @@ const UsageCase kUsageCases[] = {
     {"OneArgument", {"out.bin"}, 255},
     {"TwoArguments", {"out.bin", "prog.bin"}, 255},
     {"Help", {"--help"}, 0},
-    {"Version", {"--version"}, 0, true},
+    {"Version", {"--version"}, 0, kVersionLine},
     {"VersionWithMoreArguments", {"--version", "prog.bin"}, 255},
     {"UnknownOption", {"-h"}, 255},
 };
@@ -163,48 +183,39 @@ std::string at_windows_path(std::string text, const fs::path& dir) {
     return text;
 }
 
+// Where a row of a table runs: a POSIX case needs /dev/full, /dev/stdout,
+// a POSIX pipe or a FIFO; a Windows case is a spelling of Windows' own.
+enum class Runs { anywhere, posix_only, windows_only };
+
+// What an early end's row asks beyond its command line, any of them or'd.
+enum EarlyEndNeeds : unsigned {
+    kLocked = 1,        // another run holds the output
+    kUnprivileged = 2,  // file permissions bind the tool, even run by root
+    // Not for the Windows build: a POSIX file, or rights that Wine's server,
+    // which opens files for the tool, does not give up.
+    kPosixOnly = 4,
+    // Run again with an output not there yet: the run ends before its first
+    // byte, so an old output stays as it was and a new one is not made.
+    kEitherOutput = 8,
+    kWindowsOnly = 16,  // a spelling of Windows' own; "<work>" is the run's directory
+};
+
 struct EarlyEnd {
     const char* name;
     Lines args;
     Lines lines;
     int status;
     std::optional<std::string> left;  // the output file left behind, if any
-    bool locked = false;        // another run holds the output
-    bool unprivileged = false;  // file permissions bind the tool, even run by root
-    // Not for the Windows build: a POSIX file, or rights that Wine's server,
-    // which opens files for the tool, does not give up.
-    bool posix_only = false;
-    std::string fault = "";     // an strace fault injected into the run
-    bool also_new_output = false;  // run again with an output not there yet: none is made
+    unsigned needs = 0;               // EarlyEndNeeds
+    std::string fault = "";           // an strace fault injected into the run
     std::string held = "";  // "MODE PATH": Windows' file_holder holds PATH so for the run
-    bool windows_only = false;  // a spelling of Windows' own; "<work>" is the run's directory
 };
 void PrintTo(const EarlyEnd& c, std::ostream* out) { *out << c.name; }
-
-// A row whose run ends before its first byte: an old output stays as it was,
-// and a new one is not made.
-EarlyEnd either_output(EarlyEnd row) {
-    row.also_new_output = true;
-    return row;
-}
-
-// A row in a spelling of Windows' own.
-EarlyEnd on_windows(EarlyEnd row) {
-    row.windows_only = true;
-    return row;
-}
 
 // A row whose file another process holds as the run goes (see file_holder).
 EarlyEnd held_by(std::string holder, EarlyEnd row) {
     row.held = std::move(holder);
     return row;
-}
-
-// A spelling of `name` in the current directory longer than Linux's PATH_MAX.
-std::string past_path_max(const std::string& name) {
-    std::string path;
-    for (int i = 0; i < 2100; ++i) path += testing_windows_build() ? ".\\" : "./";
-    return path + name;
 }
 
 // Holds a lock on the whole file, as a run writing it does, while it lives.
@@ -227,26 +238,27 @@ class EarlyEnds : public ::testing::TestWithParam<EarlyEnd> {};
 
 TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
     const EarlyEnd& c = GetParam();
-    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
-    if (c.unprivileged && !can_run_unprivileged()) GTEST_SKIP() << "root cannot drop its rights here";
+    const bool unprivileged = (c.needs & kUnprivileged) != 0;
+    if ((c.needs & kPosixOnly) && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    if (unprivileged && !can_run_unprivileged()) GTEST_SKIP() << "root cannot drop its rights here";
     if (!c.fault.empty() && !why_no_fault_injection().empty()) {
         GTEST_SKIP() << why_no_fault_injection();
     }
     if (!c.held.empty() && !testing_windows_build()) GTEST_SKIP() << "a Windows holder";
-    if (c.windows_only && !testing_windows_build()) GTEST_SKIP() << "a spelling of Windows' own";
+    if ((c.needs & kWindowsOnly) && !testing_windows_build()) {
+        GTEST_SKIP() << "a spelling of Windows' own";
+    }
     ScratchDir dir;
-    with_inputs(dir);
-    write_sparse(dir, "big.dat", 600 << 20);
-    fs::create_directory(dir.path / "locked");
-    dir.write("locked/x.dat", kData);
+    with_inputs(dir, c.args);
     const std::set<std::string> before = listing(dir.path);
-    if (c.unprivileged) {  // a directory that not even its owner may search
-        fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path locked = dir.path / "locked";
+    if (unprivileged && fs::exists(locked)) {  // a directory that not even its owner may search
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
     }
     std::optional<WholeFileLock> lock;
-    if (c.locked) lock.emplace(dir.path / "old.bin");
+    if (c.needs & kLocked) lock.emplace(dir.path / "old.bin");
     RunSetup setup;
-    setup.unprivileged = c.unprivileged;
+    setup.unprivileged = unprivileged;
     if (!c.fault.empty()) setup.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "inject=" + c.fault};
     if (!c.held.empty()) setup.launcher = file_holder(c.held);
     Lines args = c.args;
@@ -254,7 +266,7 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
     for (std::string& text : args) text = at_windows_path(text, dir.path);
     for (std::string& text : lines) text = at_windows_path(text, dir.path);
     const ToolResult result = run_tool(dir, args, setup);
-    if (c.unprivileged) fs::permissions(dir.path / "locked", fs::perms::owner_all);
+    if (unprivileged && fs::exists(locked)) fs::permissions(locked, fs::perms::owner_all);
     EXPECT_EQ(result.lines, lines);
     EXPECT_EQ(result.errors, Lines{});  // a failure that standard output took is said once
     EXPECT_EQ(result.status, c.status);
@@ -264,7 +276,7 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
     if (c.fault.empty()) {  // no other file is made, unless a fault kept the run from removing it
         EXPECT_EQ(listing(dir.path), before);
     }
-    if (c.also_new_output) {
+    if (c.needs & kEitherOutput) {
         args[0] = "new.bin";
         const ToolResult again = run_tool(dir, args, setup);
         EXPECT_EQ(again.lines, lines);
@@ -274,7 +286,7 @@ TEST_P(EarlyEnds, PrintTheirLineAndStatusAndKeepWhatWasWritten) {
 }
 
 const bool windows = testing_windows_build();
-const std::string long_old = past_path_max("old.bin");
+const std::string long_old = spelled_long("old.bin", 2100);
 const std::string is_long_old = "Failed to open outfile, it is also the input file " + long_old;
 
 const EarlyEnd kEarlyEnds[] = {
@@ -283,7 +295,7 @@ const EarlyEnd kEarlyEnds[] = {
     {"OutputIsADirectory", {"sub", "prog.bin", "d.dat"},
      {"Failed to open outfile, code " + code(EISDIR, EACCES)}, 1, std::nullopt},
     {"OutputIsASymbolicLinkLoop", {"loop.bin", "prog.bin", "d.dat"},
-     {"Failed to open outfile, code " + code(ELOOP)}, 1, std::nullopt, false, false, true},
+     {"Failed to open outfile, code " + code(ELOOP)}, 1, std::nullopt, kPosixOnly},
     // A missing input ends the run before the output is touched; one this
     // run created is removed again.
     {"EmptyProgramNameIsMissing", {"old.bin", "", "d.dat"},
@@ -298,21 +310,23 @@ const EarlyEnd kEarlyEnds[] = {
      {"Failed to open data file nope, code " + code(ENOENT)}, 3, kOld},
     // So does an input that cannot be read, with the code its open (on Linux,
     // for a directory, its read) gives, and data that cannot fit the image.
-    either_output({"DirectoryAsProgram", {"old.bin", "sub", "d.dat"},
-                   {"Failed to open program file, code " + code(EISDIR, EACCES)}, 2, kOld}),
-    either_output({"DirectoryAsDataWithATrailingSlash", {"old.bin", "prog.bin", "d.dat", "sub/"},
-                   {"Failed to open data file sub/, code " + code(EISDIR, EACCES)}, 3, kOld}),
-    either_output({"SocketAsData", {"old.bin", "prog.bin", "d.dat", "sock"},
-                   {"Failed to open data file sock, code " + code(ENXIO)}, 3, kOld, false, false, true}),
-    either_output({"ProgramNobodyMayRead", {"old.bin", "noread.bin", "d.dat"},
-                   {"Failed to open program file, code " + code(EACCES)}, 2, kOld, false, true, true}),
-    either_output({"DataNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.bin"},
-                   {"Failed to open data file noread.bin, code " + code(EACCES)}, 3, kOld, false, true, true}),
-    either_output({"FifoNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.fifo"},
-                   {"Failed to open data file noread.fifo, code " + code(EACCES)}, 3, kOld, false, true, true}),
-    either_output({"DataPastTheImageBound",
-                   {"old.bin", "prog.bin", "big.dat", "./big.dat", "d.dat"},
-                   {"Failed to append data file ./big.dat, image would exceed 1GB"}, 6, kOld}),
+    {"DirectoryAsProgram", {"old.bin", "sub", "d.dat"},
+     {"Failed to open program file, code " + code(EISDIR, EACCES)}, 2, kOld, kEitherOutput},
+    {"DirectoryAsDataWithATrailingSlash", {"old.bin", "prog.bin", "d.dat", "sub/"},
+     {"Failed to open data file sub/, code " + code(EISDIR, EACCES)}, 3, kOld, kEitherOutput},
+    {"SocketAsData", {"old.bin", "prog.bin", "d.dat", "sock"},
+     {"Failed to open data file sock, code " + code(ENXIO)}, 3, kOld, kEitherOutput | kPosixOnly},
+    {"ProgramNobodyMayRead", {"old.bin", "noread.bin", "d.dat"},
+     {"Failed to open program file, code " + code(EACCES)}, 2, kOld,
+     kEitherOutput | kUnprivileged | kPosixOnly},
+    {"DataNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.bin"},
+     {"Failed to open data file noread.bin, code " + code(EACCES)}, 3, kOld,
+     kEitherOutput | kUnprivileged | kPosixOnly},
+    {"FifoNobodyMayRead", {"old.bin", "prog.bin", "d.dat", "noread.fifo"},
+     {"Failed to open data file noread.fifo, code " + code(EACCES)}, 3, kOld,
+     kEitherOutput | kUnprivileged | kPosixOnly},
+    {"DataPastTheImageBound", {"old.bin", "prog.bin", "big.dat", "./big.dat", "d.dat"},
+     {"Failed to append data file ./big.dat, image would exceed 1GB"}, 6, kOld, kEitherOutput},
     // An output this run created is removed again when an input is it,
     // also when the run created it through a dangling link.
     {"NewOutputNamedAsProgram", {"new.bin", "new.bin", "d.dat"},
@@ -320,11 +334,10 @@ const EarlyEnd kEarlyEnds[] = {
     {"NewOutputNamedAsData", {"new.bin", "prog.bin", "d.dat", "new.bin", "d.dat"},
      {"Failed to open outfile, it is also the input file new.bin"}, 1, std::nullopt},
     {"NewOutputThroughADanglingLink", {"dangling.bin", "prog.bin", "d.dat", "made.bin"},
-     {"Failed to open outfile, it is also the input file made.bin"}, 1, std::nullopt, false,
-     false, true},
+     {"Failed to open outfile, it is also the input file made.bin"}, 1, std::nullopt, kPosixOnly},
     // The refusal says its own cause, whatever the removal that follows does.
     {"RemovalThatFailsKeepsTheCause", {"new.bin", "prog.bin", "nope"},
-     {"Failed to open data file nope, code " + code(ENOENT)}, 3, "", false, false, true,
+     {"Failed to open data file nope, code " + code(ENOENT)}, 3, "", kPosixOnly,
      "unlink,unlinkat:error=EACCES"},
     // An input that cannot be looked up might be the output, which stays as
     // it was. Windows looks such a spelling up, and finds the output.
@@ -335,19 +348,20 @@ const EarlyEnd kEarlyEnds[] = {
      {windows ? is_long_old : "Failed to open data file " + long_old + ", code " + code(ENAMETOOLONG)},
      windows ? 1 : 3, kOld},
     {"DataInADirectoryNobodyMaySearch", {"old.bin", "prog.bin", "locked/x.dat"},
-     {"Failed to open data file locked/x.dat, code " + code(EACCES)}, 3, kOld, false, true, true},
+     {"Failed to open data file locked/x.dat, code " + code(EACCES)}, 3, kOld,
+     kUnprivileged | kPosixOnly},
     // An old output whose size cannot change (another program maps it) is
     // refused as it is cut, and kept whole.
     held_by("map old.bin", {"OutputThatAnotherProgramMaps", {"old.bin", "prog.bin", "d.dat"},
                             {"Failed to open outfile, code " + code(EINVAL)}, 1, kOld}),
     // A name through the object namespace is a file to look up: Wine finds
     // none there (real Windows finds old.bin), and old.bin stays whole.
-    on_windows({"ThroughTheObjectNamespaceOntoADrive",
-                {"old.bin", "prog.bin", "d.dat", "\\\\?\\GLOBALROOT\\??\\<work>\\old.bin"},
-                {"Failed to open data file \\\\?\\GLOBALROOT\\??\\<work>\\old.bin, code " + code(ENOENT)},
-                3, kOld}),
+    {"ThroughTheObjectNamespaceOntoADrive",
+     {"old.bin", "prog.bin", "d.dat", "\\\\?\\GLOBALROOT\\??\\<work>\\old.bin"},
+     {"Failed to open data file \\\\?\\GLOBALROOT\\??\\<work>\\old.bin, code " + code(ENOENT)}, 3,
+     kOld, kWindowsOnly},
     {"OutputThatAnotherRunWrites", {"old.bin", "prog.bin", "d.dat"},
-     {"Failed to open outfile, code " + code(EAGAIN, EACCES)}, 1, kOld, true},
+     {"Failed to open outfile, code " + code(EAGAIN, EACCES)}, 1, kOld, kLocked},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, EarlyEnds, ::testing::ValuesIn(kEarlyEnds), row_name<EarlyEnd>);
 
@@ -355,7 +369,7 @@ struct SameFileCase {
     const char* name;
     Lines args;  // run in "work/"; "<work>" stands for its Windows path (Z:\...)
     std::string named;  // the input named in the refusal
-    bool windows_only = false;  // a spelling of Windows' own
+    Runs runs = Runs::anywhere;
 };
 
 void PrintTo(const SameFileCase& c, std::ostream* out) { *out << c.name; }
@@ -364,7 +378,9 @@ class OutputThatIsAlsoAnInput : public ::testing::TestWithParam<SameFileCase> {}
 
 TEST_P(OutputThatIsAlsoAnInput, IsRefusedAndLeftUntouched) {
     const SameFileCase& c = GetParam();
-    if (c.windows_only && !testing_windows_build()) GTEST_SKIP() << "a spelling of Windows' own";
+    if (c.runs == Runs::windows_only && !testing_windows_build()) {
+        GTEST_SKIP() << "a spelling of Windows' own";
+    }
     ScratchDir dir;
     const fs::path work = dir.path / "work";
     fs::create_directory(work);
@@ -390,17 +406,17 @@ const SameFileCase kSameFileCases[] = {
     {"HardLink", {"out.bin", "prog.bin", "link.bin"}, "link.bin"},
     {"FirstOfTwoNamesIsSaid", {"out.bin", "prog.bin", "link.bin", "out.bin"}, "link.bin"},
     {"SymbolicLink", {"out.bin", "prog.bin", "d.dat", "alias.bin"}, "alias.bin"},
-    {"LongSpellingOfTheOutput", {long_spelling("out.bin"), "prog.bin", "d.dat", "out.bin"},
+    {"LongSpellingOfTheOutput", {spelled_long("out.bin", 140), "prog.bin", "d.dat", "out.bin"},
      "out.bin"},
     // In the device namespace, the plain file, as Windows normalises it.
     {"OutputAsDataInTheDeviceNamespace", {"out.bin", "prog.bin", "d.dat", "\\\\.\\<work>\\out.bin"},
-     "\\\\.\\<work>\\out.bin", true},
+     "\\\\.\\<work>\\out.bin", Runs::windows_only},
     {"OnTheFirstDriveLetterInTheDeviceNamespace", {"out.bin", "prog.bin", "\\\\.\\<a:work>\\out.bin"},
-     "\\\\.\\<a:work>\\out.bin", true},
+     "\\\\.\\<a:work>\\out.bin", Runs::windows_only},
     {"DoubledSeparatorInTheDeviceNamespace", {"out.bin", "prog.bin", "d.dat", "\\\\.\\\\<work>\\out.bin"},
-     "\\\\.\\\\<work>\\out.bin", true},
+     "\\\\.\\\\<work>\\out.bin", Runs::windows_only},
     {"OutOfThePipeFolderOntoADrive", {"out.bin", "\\\\.\\pipe\\..\\<work>\\out.bin", "d.dat"},
-     "\\\\.\\pipe\\..\\<work>\\out.bin", true},
+     "\\\\.\\pipe\\..\\<work>\\out.bin", Runs::windows_only},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, OutputThatIsAlsoAnInput, ::testing::ValuesIn(kSameFileCases),
                          row_name<SameFileCase>);
@@ -625,12 +641,16 @@ TEST(RunOutcome, FilesWithOneInodeNumberOnTwoFileSystemsAreDifferentFiles) {
     EXPECT_EQ(result.lines, model_run(out_path, kProgram, {{data_path, kData}}).lines);
 }
 
+enum class DiskTwist {
+    messages_to_disk,  // standard output writes the disk too
+    alias_as_data,     // another node of the disk is named as a data file
+    held,              // something else has the disk open exclusively
+    fails_late,        // the disk takes writes, then fails them as it writes its cache back
+};
+
 struct DiskCase {
     const char* name;
-    bool messages_to_disk;    // standard output writes the disk too
-    bool alias_as_data;       // another node of the disk is named as a data file
-    bool held;                // something else has the disk open exclusively
-    bool fails_late;          // the disk takes writes, then fails them as it writes its cache back
+    DiskTwist twist;
     Lines lines;              // standard output; "*" for every message of a run, on standard error
     int status;
 };
@@ -650,12 +670,13 @@ TEST_P(Disk, IsOneFileWhereverItIsNamed) {
         mknod((dir.path / "alias").c_str(), S_IFBLK | 0600, node.st_rdev) != 0) {
         FAIL() << "no second node for " << disk.path;
     }
-    if (c.fails_late && !disk.fail_late()) GTEST_SKIP() << "no immutable files (chattr +i) here";
-    const int held = c.held ? open(disk.path.c_str(), O_RDONLY | O_EXCL) : -1;
+    const bool fails_late = c.twist == DiskTwist::fails_late;
+    if (fails_late && !disk.fail_late()) GTEST_SKIP() << "no immutable files (chattr +i) here";
+    const int held = c.twist == DiskTwist::held ? open(disk.path.c_str(), O_RDONLY | O_EXCL) : -1;
     RunSetup setup;
-    if (c.messages_to_disk) setup.out = to_file(disk.path);
+    if (c.twist == DiskTwist::messages_to_disk) setup.out = to_file(disk.path);
     Lines args = {disk.path, "prog.bin", "d.dat"};
-    if (c.alias_as_data) args.push_back("alias");
+    if (c.twist == DiskTwist::alias_as_data) args.push_back("alias");
     const ToolResult result = run_tool(dir, args, setup);
     if (held >= 0) close(held);
     const ModelRun expected = model_run(disk.path, kProgram, {{"d.dat", kData}});
@@ -665,19 +686,19 @@ TEST_P(Disk, IsOneFileWhereverItIsNamed) {
         EXPECT_EQ(first_difference(disk.read(expected.image.size()), expected.image), "");
     } else {
         EXPECT_EQ(result.lines, c.lines);
-        if (!c.fails_late) {
+        if (!fails_late) {
             EXPECT_EQ(disk.read(8), std::string(8, '\0'));  // the run wrote nothing
         }
     }
 }
 
 const DiskCase kDiskCases[] = {
-    {"MessagesKeepOutOfTheImage", true, false, false, false, {"*"}, 0},
-    {"AnotherNodeOfTheOutputIsRefusedAsAnInput", false, true, false, false,
+    {"MessagesKeepOutOfTheImage", DiskTwist::messages_to_disk, {"*"}, 0},
+    {"AnotherNodeOfTheOutputIsRefusedAsAnInput", DiskTwist::alias_as_data,
      {"Failed to open outfile, it is also the input file alias"}, 1},
-    {"DiskThatSomethingElseHoldsIsRefused", false, false, true, false,
+    {"DiskThatSomethingElseHoldsIsRefused", DiskTwist::held,
      {"Failed to open outfile, code " + code(EBUSY)}, 1},
-    {"DiskThatFailsItsWritesLateFailsTheRun", false, false, false, true,
+    {"DiskThatFailsItsWritesLateFailsTheRun", DiskTwist::fails_late,
      {"Opened data file 'd.dat'", "- starting address 2000 (page >6002)",
       "- ending address 6000 (page >6006)", "Padding to 32k", "Failed to write outfile, code " + code(EIO)},
      5},
@@ -689,7 +710,7 @@ struct MessageCase {
     std::string out_path;
     RunSetup setup;
     std::string image_path;  // where the image ends up
-    bool posix_only;         // needs /dev/stdout, /dev/full or a POSIX pipe
+    Runs runs;
     int status;
     Lines errors;            // expected on standard error; "*" for every message
 };
@@ -707,7 +728,7 @@ class Messages : public ::testing::TestWithParam<MessageCase> {};
 
 TEST_P(Messages, NeverLandInAFileTheRunReadsOrWrites) {
     const MessageCase& c = GetParam();
-    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    if (c.runs == Runs::posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
     const std::string no_full_device = why_no_full_device(c.out_path, c.setup);
     if (!no_full_device.empty()) GTEST_SKIP() << no_full_device;
     // Sixty data files, the last of them one that standard output may append to.
@@ -727,37 +748,40 @@ TEST_P(Messages, NeverLandInAFileTheRunReadsOrWrites) {
 }
 
 const MessageCase kMessageCases[] = {
-    {"StandardOutputClosed", "out.bin", with_out(closed_stream()), "out.bin", false, 0, {}},
-    {"ImageOnStandardOutput", "/dev/stdout", with_out(to_file("rom.bin")), "rom.bin", true, 0, {"*"}},
+    {"StandardOutputClosed", "out.bin", with_out(closed_stream()), "out.bin", Runs::anywhere, 0, {}},
+    {"ImageOnStandardOutput", "/dev/stdout", with_out(to_file("rom.bin")), "rom.bin",
+     Runs::posix_only, 0, {"*"}},
     {"ImageOnStandardOutputAndError", "/dev/stdout", with_out(to_file("rom.bin"), {}, true),
-     "rom.bin", true, 0, {}},
-    {"StandardOutputIsTheOutputFile", "out.bin", with_out(to_file("out.bin")), "out.bin", false, 0,
-     {"*"}},
+     "rom.bin", Runs::posix_only, 0, {}},
+    {"StandardOutputIsTheOutputFile", "out.bin", with_out(to_file("out.bin")), "out.bin",
+     Runs::anywhere, 0, {"*"}},
     {"StandardOutputAppendsToADataFile", "out.bin", with_out(to_file("d.dat", true)), "out.bin",
-     false, 0, {"*"}},
+     Runs::anywhere, 0, {"*"}},
     {"StandardOutputAppendsToTheLastDataFile", "out.bin", with_out(to_file("late.dat", true)),
-     "out.bin", false, 0, {"*"}},
+     "out.bin", Runs::anywhere, 0, {"*"}},
     {"ImageOnStandardOutputErrorsAppendToADataFile", "/dev/stdout",
-     with_out(to_file("rom.bin"), to_file("d.dat", true)), "rom.bin", true, 0, {}},
-    {"MessagesToAFullDisk", "out.bin", with_out(to_file("/dev/full")), "out.bin", true, 7,
-     {"Failed to write standard output, code " + code(ENOSPC)}},
+     with_out(to_file("rom.bin"), to_file("d.dat", true)), "rom.bin", Runs::posix_only, 0, {}},
+    {"MessagesToAFullDisk", "out.bin", with_out(to_file("/dev/full")), "out.bin", Runs::posix_only,
+     7, {"Failed to write standard output, code " + code(ENOSPC)}},
     {"ImageOnStandardOutputMessagesToAFullDisk", "/dev/stdout",
-     with_out(to_file("rom.bin"), to_file("/dev/full")), "rom.bin", true, 7, {}},
-    {"MessagesToAPipeWithNoReader", "out.bin", with_out(to_pipe(0)), "out.bin", true, 7,
+     with_out(to_file("rom.bin"), to_file("/dev/full")), "rom.bin", Runs::posix_only, 7, {}},
+    {"MessagesToAPipeWithNoReader", "out.bin", with_out(to_pipe(0)), "out.bin", Runs::posix_only, 7,
      {"Failed to write standard output, code " + code(EPIPE)}},
     {"MessagesToAFullDiskErrorsToADataFile", "out.bin",
-     with_out(to_file("/dev/full"), to_file("d.dat", true)), "out.bin", true, 7, {}},
+     with_out(to_file("/dev/full"), to_file("d.dat", true)), "out.bin", Runs::posix_only, 7, {}},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, Messages, ::testing::ValuesIn(kMessageCases),
                          row_name<MessageCase>);
+
+enum class Said { on_stdout, on_stderr };  // where a run's lines are
 
 struct WriteCase {
     const char* name;
     std::string out_path;
     RunSetup setup;
     std::size_t data_size;
-    bool posix_only;      // needs /dev/full, /dev/stdout, a POSIX pipe or a FIFO
-    bool said_on_stderr;  // the lines are on standard error, not standard output
+    Runs runs;
+    Said said;
     std::string failure;
     std::size_t kept = std::string::npos;  // the bytes of the image that reach the file
 };
@@ -770,10 +794,13 @@ RunSetup size_limit(rlim_t bytes) {
 }
 
 // A data file written through a FIFO by a writer that removes the output
-// while the run waits for the data.
+// while the run waits for the data, once the run has made it: Wine opens the
+// FIFO as it looks the input up, before the output is there.
 RunSetup output_removed_meanwhile() {
     RunSetup setup;
-    setup.wrapper = {"sh", "-c", "(exec 3>d.dat; rm out.bin; echo data >&3) & exec \"$@\"", "sh"};
+    setup.wrapper = {"sh", "-c",
+                     "(exec 3>d.dat; until [ -e out.bin ]; do sleep 0.01; done; rm out.bin; "
+                     "echo data >&3) & exec \"$@\"", "sh"};
     return setup;
 }
 
@@ -781,7 +808,7 @@ class WriteFailure : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteFailure, EndsWithOneFailureLineAndStatus5) {
     const WriteCase& c = GetParam();
-    if (c.posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
+    if (c.runs == Runs::posix_only && testing_windows_build()) GTEST_SKIP() << "a POSIX case";
     const std::string no_full_device = why_no_full_device(c.out_path, c.setup);
     if (!no_full_device.empty()) GTEST_SKIP() << no_full_device;
     const bool fifo = !c.setup.wrapper.empty();  // the one wrapper here feeds d.dat through a FIFO
@@ -796,7 +823,7 @@ TEST_P(WriteFailure, EndsWithOneFailureLineAndStatus5) {
     ToolResult result = run_tool(dir, {c.out_path, "prog.bin", "d.dat"}, c.setup);
     const ModelRun expected = model_run(c.out_path, kProgram, {{"d.dat", data}});
     EXPECT_EQ(result.status, 5);
-    Lines& said = c.said_on_stderr ? result.errors : result.lines;
+    Lines& said = c.said == Said::on_stderr ? result.errors : result.lines;
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.back(), c.failure);
     said.pop_back();
@@ -815,22 +842,22 @@ const std::string kFileTooLarge = "Failed to write outfile, code " + code(EFBIG,
 const std::string kDiskFull = "Failed to write outfile, code " + code(ENOSPC);
 
 const WriteCase kWriteCases[] = {
-    {"FileSizeLimitInBankZero", "out.bin", size_limit(4096), 300 * 8064, false, false,
-     kFileTooLarge, 4096},
-    {"FileSizeLimitInADataBank", "out.bin", size_limit((1 << 20) + 100), 300 * 8064, false, false,
-     kFileTooLarge, (1 << 20) + 100},
-    {"FileSizeLimitInThePadding", "out.bin", size_limit(3 << 20), 300 * 8064, false, false,
-     kFileTooLarge, 3 << 20},
-    {"FileSizeLimitInTheLastBank", "out.bin", size_limit((4 << 20) - 100), 300 * 8064, false,
-     false, kFileTooLarge, (4 << 20) - 100},
-    {"FullDiskAtTheFinalFlush", "/dev/full", {}, 10, true, false, kDiskFull},
-    {"FullDiskAtABank", "/dev/full", {}, 300 * 8064, true, false, kDiskFull},
-    {"FullDiskForImageAndMessages", "/dev/full", with_out(to_file("/dev/full")), 10, true, true,
-     kDiskFull},
-    {"PipeWhoseReaderQuits", "/dev/stdout", with_out(to_pipe(8192)), 300 * 8064, true, true,
-     "Failed to write outfile, code " + code(EPIPE)},
-    {"OutputRemovedWhileTheRunWaits", "out.bin", output_removed_meanwhile(), 0, false, false,
-     "Failed to write outfile, it was removed during the run"},
+    {"FileSizeLimitInBankZero", "out.bin", size_limit(4096), 300 * 8064, Runs::anywhere,
+     Said::on_stdout, kFileTooLarge, 4096},
+    {"FileSizeLimitInADataBank", "out.bin", size_limit((1 << 20) + 100), 300 * 8064, Runs::anywhere,
+     Said::on_stdout, kFileTooLarge, (1 << 20) + 100},
+    {"FileSizeLimitInThePadding", "out.bin", size_limit(3 << 20), 300 * 8064, Runs::anywhere,
+     Said::on_stdout, kFileTooLarge, 3 << 20},
+    {"FileSizeLimitInTheLastBank", "out.bin", size_limit((4 << 20) - 100), 300 * 8064,
+     Runs::anywhere, Said::on_stdout, kFileTooLarge, (4 << 20) - 100},
+    {"FullDiskAtTheFinalFlush", "/dev/full", {}, 10, Runs::posix_only, Said::on_stdout, kDiskFull},
+    {"FullDiskAtABank", "/dev/full", {}, 300 * 8064, Runs::posix_only, Said::on_stdout, kDiskFull},
+    {"FullDiskForImageAndMessages", "/dev/full", with_out(to_file("/dev/full")), 10,
+     Runs::posix_only, Said::on_stderr, kDiskFull},
+    {"PipeWhoseReaderQuits", "/dev/stdout", with_out(to_pipe(8192)), 300 * 8064, Runs::posix_only,
+     Said::on_stderr, "Failed to write outfile, code " + code(EPIPE)},
+    {"OutputRemovedWhileTheRunWaits", "out.bin", output_removed_meanwhile(), 0, Runs::anywhere,
+     Said::on_stdout, "Failed to write outfile, it was removed during the run"},
 };
 INSTANTIATE_TEST_SUITE_P(RunOutcome, WriteFailure, ::testing::ValuesIn(kWriteCases),
                          row_name<WriteCase>);

@@ -210,6 +210,28 @@ inline bool prepare_platform(const RunSetup& setup) {
     return true;
 }
 
+// Sets up a started run's own side as `setup` asks: its directory, its
+// standard streams, what its platform needs, and its limits; false when any
+// of it fails.
+inline bool set_up_run(const fs::path& cwd, const RunSetup& setup, const int (&pipe_ends)[2]) {
+    if (chdir(cwd.c_str()) != 0 || !redirect(2, setup.err, cwd / ".stderr", -1) ||
+        !redirect(1, setup.out, cwd / ".stdout", pipe_ends[1])) {
+        return false;
+    }
+    if (setup.out.kind == Stream::pipe) {
+        if (pipe_ends[0] >= 0) close(pipe_ends[0]);  // the reader's end, unless it has none
+        if (close(pipe_ends[1]) != 0) return false;
+    }
+    if ((setup.err_to_out && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
+        (setup.stdin_from >= 0 && dup2(setup.stdin_from, 0) != 0) || !prepare_platform(setup)) {
+        return false;
+    }
+    const rlimit files{setup.open_files_limit, setup.open_files_limit};
+    const rlimit size{setup.file_size_limit, setup.file_size_limit};
+    return (files.rlim_cur == RLIM_INFINITY || setrlimit(RLIMIT_NOFILE, &files) == 0) &&
+           (size.rlim_cur == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &size) == 0);
+}
+
 // In the child: the streams, limits and signals of `setup`, then the tool.
 [[noreturn]] inline void start_tool(const fs::path& cwd, std::vector<std::string> command,
                                     const RunSetup& setup, const int (&pipe_ends)[2]) {
@@ -217,18 +239,7 @@ inline bool prepare_platform(const RunSetup& setup) {
     // past the limit is made to fail, as it fails on Windows.
     std::signal(SIGPIPE, SIG_DFL);
     std::signal(SIGXFSZ, testing_windows_build() ? SIG_IGN : SIG_DFL);
-    const rlimit files{setup.open_files_limit, setup.open_files_limit};
-    const rlimit size{setup.file_size_limit, setup.file_size_limit};
-    if (chdir(cwd.c_str()) != 0 || !redirect(2, setup.err, cwd / ".stderr", -1) ||
-        !redirect(1, setup.out, cwd / ".stdout", pipe_ends[1]) ||
-        (setup.out.kind == Stream::pipe && (close(pipe_ends[0]), close(pipe_ends[1])) != 0) ||
-        (setup.err_to_out && dup2(1, 2) != 2) || (setup.stdin_closed && close(0) != 0) ||
-        (setup.stdin_from >= 0 && dup2(setup.stdin_from, 0) != 0) ||
-        !prepare_platform(setup) ||
-        (files.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0) ||
-        (size.rlim_cur != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
-        _exit(127);
-    }
+    if (!set_up_run(cwd, setup, pipe_ends)) _exit(127);
     std::vector<char*> argv;
     for (std::string& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
