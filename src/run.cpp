@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -39,8 +40,7 @@ struct InputKind {
     Status (*read_failed)(const char* path, int code);
     Status (*changed)(const char* path);
     std::uint64_t (*banks)(std::uint64_t size);
-    // The bytes the run takes from a regular file of `size` bytes.
-    std::uint64_t (*bytes_taken)(std::uint64_t size);
+    std::uint64_t read_at_most;  // bytes, of a file that has more
     // Writes its banks, with their lines; `consumed` counts the bytes taken.
     Status (*write)(Image& image, std::FILE* stream, const char* path, std::uint64_t& consumed);
 };
@@ -52,7 +52,7 @@ const InputKind kProgramFile = {
     [](const char*, int code) { return report_program_read_failed(code); },
     [](const char*) { return report_program_changed(); },
     [](std::uint64_t) -> std::uint64_t { return 1; },
-    [](std::uint64_t size) -> std::uint64_t { return size > kBankSize ? kBankSize + 1 : size; },
+    kBankSize + 1,
     [](Image& image, std::FILE* stream, const char*, std::uint64_t& consumed) {
         return write_program_bank(image, stream, consumed);
     },
@@ -64,7 +64,7 @@ const InputKind kDataFile = {
     report_data_read_failed,
     report_data_changed,
     data_banks,
-    [](std::uint64_t size) { return size; },
+    UINT64_MAX,
     [](Image& image, std::FILE* stream, const char* path, std::uint64_t& consumed) {
         report_data_opened(path);
         return write_data_file(image, stream, path, consumed);
@@ -182,7 +182,7 @@ Status check_unchanged(const char* path, const InputKind& kind, std::FILE* strea
     if (now.kind == FileKind::unknown) {
         return kind.read_failed(path, errno);
     }
-    if (!contents_changed(opened, now) && consumed == kind.bytes_taken(opened.size)) {
+    if (!contents_changed(opened, now) && consumed == std::min(opened.size, kind.read_at_most)) {
         return kStatusOk;
     }
     return kind.changed(path);
