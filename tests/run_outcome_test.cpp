@@ -939,14 +939,15 @@ void PrintTo(const LargeCase& c, std::ostream* out) { *out << c.name; }
 
 // Runs the tool and, once it stands still after the system call `call` on
 // `file`, the shell command `change`; `file` was last written long
-// ago, so that any write shows in its time.
+// ago, so that any write shows in its time. The stop is told from strace's
+// own line for it: a traced process shows as stopped at every system call.
 RunSetup changed_at(const std::string& file, const std::string& call, const std::string& change) {
     RunSetup setup;
     setup.wrapper = {"sh", "-c",
-        "touch -m -d @1000000000 " + file + "; strace -qq -o /dev/null -P " + file +
-        " -e inject=" + call + ":signal=SIGSTOP \"$@\" 2>/dev/null & s=$!; t=; "
-        "until grep -qs stop /proc/$t/status || grep -qs zombie /proc/$s/status; do "
-        "read -r t _ </proc/$s/task/$s/children; sleep 0.01; done; " +
+        "touch -m -d @1000000000 " + file + "; strace -qq -o .stops -P " + file +
+        " -e inject=" + call + ":signal=SIGSTOP \"$@\" 2>/dev/null & s=$!; "
+        "until grep -qs 'stopped by SIGSTOP' .stops || grep -qs zombie /proc/$s/status; do "
+        "sleep 0.01; done; read -r t _ </proc/$s/task/$s/children; " +
         change + "; kill -CONT $t; wait $s", "sh"};
     return setup;
 }
