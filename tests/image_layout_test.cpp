@@ -38,6 +38,7 @@ const LayoutCase kLayoutCases[] = {
     {"EmptyProgramGivesZeroHeader", 0, {{"a.dat", 300}}},
     {"ProgramOfExactlyOneBankHasNoWarning", 8192, {{"a.dat", 10}}},
     {"ProgramOverOneBankWarnsAndDropsTheRest", 8193, {{"a.dat", 10}}},
+    {"ProgramWellOverOneBankWarnsAndDropsTheRest", 9000, {{"a.dat", 10}}},
     {"EmptyDataFileAddsNoBank", 100, {{"empty.dat", 0}}},
     {"DataOfOneChunkIsOneBank", 100, {{"a.dat", kChunk}}},
     {"DataOneByteOverAChunkSpillsIntoASecondBank", 100, {{"a.dat", kChunk + 1}}},
