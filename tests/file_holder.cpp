@@ -41,9 +41,7 @@ static int retime(const char* path, char** command) {
         !windows_helper::start_command(command, process)) {
         return 125;
     }
-    const bool pending = !ConnectNamedPipe(pipe, &connect) && GetLastError() == ERROR_IO_PENDING;
-    const HANDLE waits[] = {connect.hEvent, process.hProcess};
-    const bool connected = !pending || WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+    const bool connected = windows_helper::wait_for_client(pipe, connect, process);
     const FILETIME early_2002{0x41648000, 0x01c19257};
     HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -21,9 +21,7 @@ int main(int argc, char** argv) {
     PROCESS_INFORMATION process{};
     if (!windows_helper::start_command(argv + 3, process)) return 125;
     // The first client, if one connects before the command ends, gets the text.
-    const bool pending = !ConnectNamedPipe(pipe, &connect) && GetLastError() == ERROR_IO_PENDING;
-    const HANDLE waits[] = {connect.hEvent, process.hProcess};
-    if (!pending || WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    if (windows_helper::wait_for_client(pipe, connect, process)) {
         DWORD written = 0;
         OVERLAPPED write{};
         write.hEvent = connect.hEvent;

@@ -26,6 +26,15 @@ inline bool start_command(char** argv, PROCESS_INFORMATION& process) {
                           &startup, &process) != 0;
 }
 
+// Waits until a client connects to `pipe` (made for overlapped use, `io`
+// with an event of its own) or the started command ends; true once one
+// connected.
+inline bool wait_for_client(HANDLE pipe, OVERLAPPED& io, const PROCESS_INFORMATION& process) {
+    const bool pending = !ConnectNamedPipe(pipe, &io) && GetLastError() == ERROR_IO_PENDING;
+    const HANDLE waits[] = {io.hEvent, process.hProcess};
+    return !pending || WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
 // Waits for a started command to end; its status, or 125.
 inline int wait_command(const PROCESS_INFORMATION& process) {
     WaitForSingleObject(process.hProcess, INFINITE);
